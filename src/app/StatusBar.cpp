@@ -1,0 +1,11 @@
+#include "StatusBar.h"
+
+StatusBar::StatusBar(QWidget *parent)
+    : QWidget(parent)
+{
+}
+
+void StatusBar::follow(DesktopServices &desktop)
+{
+    Q_UNUSED(desktop);
+}

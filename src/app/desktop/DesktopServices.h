@@ -1,0 +1,65 @@
+#pragma once
+
+#include "app/desktop/DesktopError.h"
+
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+class DriveMap;
+class QWidget;
+struct TrayIconData;
+
+/// The state of the keyboard's lock indicators; a value is empty where the desktop cannot tell.
+struct KeyLockState
+{
+    std::optional<bool> numLock;
+    std::optional<bool> capsLock;
+};
+
+/// Everything the handlers need from the desktop. Main takes it by reference; the program
+/// passes QtDesktopServices, widget tests a fake that records calls and answers as scripted.
+class DesktopServices : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// Message box flags and the button codes it returns.
+    enum MessageFlags { Critical = 16, Question = 36, Warning = 48 };
+    enum Answer { Ok = 1, Yes = 6, No = 7 };
+    /// Notification-area messages and the window style of a hidden process.
+    enum NotifyMessage : quint32 { AddIcon = 0, DeleteIcon = 2 };
+    static constexpr int HiddenWindow = 0;
+
+    using QObject::QObject;
+
+    /// Modal box with text, icon and buttons from flags (16, 36, 48) and title; returns 1, 6 or 7.
+    virtual int messageBox(QWidget *parent, const QString &text, int flags, const QString &title) = 0;
+    /// The default error report: a modal box with the error's number and description and OK.
+    virtual void reportError(QWidget *parent, const DesktopError &error) = 0;
+    /// Starts "program argument-text" with the given window style and returns its process id
+    /// at once, never waiting; throws DesktopError when the program cannot be started.
+    virtual qint64 startProcess(const QString &commandLine, int windowStyle) = 0;
+    /// The drive letters and the mapping between drive-form and native paths.
+    virtual DriveMap &drives() = 0;
+    /// Twips per pixel along X (1440 / logical dpi).
+    virtual double twipsPerPixelX() const = 0;
+    /// The 32-bit handle of a window and of its own window icon.
+    virtual quint32 windowHandle(QWidget *window) = 0;
+    virtual quint32 iconHandle(QWidget *window) = 0;
+    /// Adds (0) or deletes (2) a notification-area icon; false when the desktop refuses.
+    virtual bool notifyIcon(quint32 message, const TrayIconData &data) = 0;
+    /// Opens a compiled help file beside owner without waiting; the viewer's handle, 0 on failure.
+    virtual quintptr htmlHelp(QWidget *owner, const QByteArray &file, quint32 command, quint32 data) = 0;
+    /// The Num Lock and Caps Lock indicators as the keyboard shows them now.
+    virtual KeyLockState keyLocks() const = 0;
+
+Q_SIGNALS:
+    /// A mouse action on a notification-area icon, as the mouse message number it stands for
+    /// (512 move, 513 left press, 514 left release, 515 left double click, 516 right press,
+    /// 517 right release, 518 right double click).
+    void trayMouseMessage(quint32 window, quint32 iconId, qint32 mouseMessage);
+    /// The keyboard's lock indicators changed.
+    void keyLocksChanged();
+};

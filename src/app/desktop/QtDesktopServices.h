@@ -1,0 +1,40 @@
+#pragma once
+
+#include "app/desktop/DesktopServices.h"
+#include "app/desktop/DriveMap.h"
+
+#include <QHash>
+#include <QIcon>
+
+#include <memory>
+
+class KeyLockMonitor;
+class NotificationArea;
+
+/// The desktop services of a real Linux desktop: Qt message boxes, detached processes,
+/// mounted volumes as drive letters, the tray and the key-lock indicators.
+class QtDesktopServices : public DesktopServices
+{
+    Q_OBJECT
+
+public:
+    explicit QtDesktopServices(QObject *parent = nullptr);
+    ~QtDesktopServices() override;
+
+    int messageBox(QWidget *parent, const QString &text, int flags, const QString &title) override;
+    void reportError(QWidget *parent, const DesktopError &error) override;
+    qint64 startProcess(const QString &commandLine, int windowStyle) override;
+    DriveMap &drives() override;
+    double twipsPerPixelX() const override;
+    quint32 windowHandle(QWidget *window) override;
+    quint32 iconHandle(QWidget *window) override;
+    bool notifyIcon(quint32 message, const TrayIconData &data) override;
+    quintptr htmlHelp(QWidget *owner, const QByteArray &file, quint32 command, quint32 data) override;
+    KeyLockState keyLocks() const override;
+
+private:
+    DriveMap driveMap;
+    std::unique_ptr<NotificationArea> tray;
+    std::unique_ptr<KeyLockMonitor> keyLockMonitor;
+    QHash<quint32, QIcon> iconsByHandle;
+};

@@ -1,0 +1,19 @@
+#include "app/Main.h"
+#include "app/desktop/QtDesktopServices.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    // The program ends when Main is unloaded, not when its last visible window closes: Main
+    // hides into the tray while the help viewer may stay open.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QtDesktopServices desktop;
+    Main main(desktop);
+    QObject::connect(&main, &Main::unloaded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    main.load();
+    main.show();
+    return app.exec();
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "tray/TrayIconData.h"
+
+#include <QIcon>
+#include <QObject>
+
+#include <memory>
+
+/// The desktop's notification area: adds and deletes icons by window and icon number and
+/// reports each mouse action on them as the mouse message number it stands for.
+class NotificationArea : public QObject
+{
+    Q_OBJECT
+
+public:
+    /// The implementation for the running platform: an XEmbed tray icon on X11, Qt's
+    /// StatusNotifierItem icon where only that exists, and one that refuses every add elsewhere.
+    static std::unique_ptr<NotificationArea> create();
+
+    using QObject::QObject;
+
+    /// Adds the icon the record names, showing image and the record's tip; false when refused.
+    virtual bool add(const TrayIconData &data, const QIcon &image) = 0;
+    /// Deletes the icon of the record's window and icon number; false when there is none.
+    virtual bool remove(const TrayIconData &data) = 0;
+
+Q_SIGNALS:
+    void mouseMessage(quint32 window, quint32 iconId, qint32 message);
+};

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "app/desktop/DesktopServices.h"
+#include "app/desktop/DriveMap.h"
+#include "tray/TrayIconData.h"
+
+#include <QList>
+#include <QPointer>
+#include <QQueue>
+#include <QSet>
+#include <QString>
+#include <QWidget>
+
+/// A desktop that records what the handlers ask of it and answers as the test scripts.
+class FakeDesktop : public DesktopServices
+{
+    Q_OBJECT
+
+public:
+    struct MessageBoxCall
+    {
+        QString text;
+        int flags = 0;
+        QString title;
+    };
+    struct NotifyCall
+    {
+        quint32 message = 0;
+        TrayIconData data;
+        bool ownerVisible = false; ///< whether the record's window was visible at the call
+    };
+    struct HelpCall
+    {
+        QWidget *owner = nullptr;
+        QByteArray file;
+        quint32 command = 0;
+        quint32 data = 0;
+    };
+
+    explicit FakeDesktop(QObject *parent = nullptr);
+
+    int messageBox(QWidget *parent, const QString &text, int flags, const QString &title) override;
+    void reportError(QWidget *parent, const DesktopError &error) override;
+    qint64 startProcess(const QString &commandLine, int windowStyle) override;
+    DriveMap &drives() override { return driveMap; }
+    double twipsPerPixelX() const override { return 15.0; }
+    quint32 windowHandle(QWidget *window) override;
+    quint32 iconHandle(QWidget *window) override;
+    bool notifyIcon(quint32 message, const TrayIconData &data) override;
+    quintptr htmlHelp(QWidget *owner, const QByteArray &file, quint32 command, quint32 data) override;
+    KeyLockState keyLocks() const override { return locks; }
+
+    /// Sets the indicators and announces the change.
+    void setKeyLocks(KeyLockState state);
+    /// Reports a mouse action on the icon of record.
+    void clickTray(const TrayIconData &record, qint32 mouseMessage);
+
+    // Scripted answers.
+    QQueue<int> answers;              ///< button codes for the next message boxes; else OK or No
+    QSet<QString> unstartable;        ///< programs (text before the first space) whose start fails
+    bool trayAvailable = true;        ///< whether an add is accepted
+    QList<Volume> volumes;            ///< the volumes besides the root
+
+    // What was asked.
+    QList<MessageBoxCall> messageBoxes;
+    QList<DesktopError> errors;
+    QStringList startedCommandLines;
+    QList<int> windowStyles;
+    QList<NotifyCall> notifyCalls;
+    QList<HelpCall> helpCalls;
+    quint32 nextIconHandle = 0x1000;
+
+private:
+    DriveMap driveMap;
+    KeyLockState locks;
+    QHash<quint32, QPointer<QWidget>> windows;
+};
+
+/// The drive-form path of a native absolute path, on drive C: ("/tmp/a" -> "C:\tmp\a").
+QString driveFormOf(const QString &nativePath);
