@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Sets up, builds with sanitizers and runs every test: the unit and widget tests offscreen, then
+# the end-to-end tests on a private Xvfb with openbox (the tray tests start their own tray host).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${OMBRIX_TEST_BUILD_DIR:-$root/build-test}
+
+"$root/scripts/setup.sh" --test
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOMBRIX_SANITIZE=ON >/dev/null
+cmake --build "$build"
+
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1
+export XDG_RUNTIME_DIR=$(mktemp -d /tmp/ombrix-test-runtime-XXXXXX)
+export QT_QPA_PLATFORMTHEME=
+
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$XDG_RUNTIME_DIR"
+}
+trap cleanup EXIT
+
+status=0
+(cd "$build" && ctest -L unit --output-on-failure -j2) || status=1
+
+# A private X server on a free display number, and a window manager on it.
+exec 3< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>"$build/xvfb.log")
+pids+=($!)
+read -r -t 20 display <&3 || { echo "Xvfb did not start"; cat "$build/xvfb.log"; exit 1; }
+export DISPLAY=:$display
+openbox --sm-disable >"$build/openbox.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+    wmctrl -m >/dev/null 2>&1 && break
+    sleep 0.1
+done
+
+(cd "$build" && ctest -L e2e --output-on-failure) || status=1
+exit $status
