@@ -19,8 +19,8 @@ void DriveMap::rescan()
 
     const QList<Volume> volumes = scanner ? scanner() : QList<Volume>();
     // A drive no longer listed stays lettered but unavailable, so a pulled stick reports error 68.
-    for (Drive &drive : known.sliced(1))
-        drive.volume.available = false;
+    for (qsizetype i = 1; i < known.size(); ++i)
+        known[i].volume.available = false;
     for (const Volume &volume : volumes) {
         if (volume.mountPoint == QLatin1String("/"))
             continue;

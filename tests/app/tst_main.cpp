@@ -1,0 +1,403 @@
+#include "app/Main.h"
+#include "browser/DriveList.h"
+#include "browser/FileList.h"
+#include "browser/FolderList.h"
+#include "support/FakeDesktop.h"
+#include "support/TempFolder.h"
+
+#include <QAction>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+/// Main's form, load step, routing and quit, with the fake desktop and real temporary folders.
+class tst_Main : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void formBuildsWithEveryHandlerConnected();
+    void menusInOrder();
+    void geometry_data();
+    void geometry();
+    void loadStepSetsDriveFolderAndPattern();
+    void driveAndFolderChangesChain();
+    void unavailableDriveWarnsOnceAndKeepsFolder();
+    void failingNestedFolderChangeIsReportedByItself();
+    void commands_data();
+    void commands();
+    void nothingSelected();
+    void toolThatCannotStartIsReportedAndProgramGoesOn();
+    void clickingAFileStartsNothing();
+    void quitAnsweredNoChangesNothing();
+    void quitAnsweredYesUnloads();
+    void closeRequestAsksNothing();
+    void shortcutsFromEveryControl_data();
+    void shortcutsFromEveryControl();
+    void workingDirectoryNeverChanges();
+
+private:
+    template <typename T>
+    T *child(const char *name) const
+    {
+        auto *found = main->findChild<T *>(QLatin1String(name));
+        if (!found)
+            qFatal("no %s", name);
+        return found;
+    }
+    void select(const QString &name);
+    void navigateTo(const QString &nativeFolder);
+
+    std::unique_ptr<FakeDesktop> desktop;
+    std::unique_ptr<Main> main;
+    std::unique_ptr<TempFolder> sounds;
+    std::unique_ptr<TempFolder> stick;
+};
+
+void tst_Main::init()
+{
+    desktop = std::make_unique<FakeDesktop>();
+    sounds = std::make_unique<TempFolder>();
+    stick = std::make_unique<TempFolder>();
+    sounds->touch(QStringList{"voice01.wav", "voice01.ogg", "readme.txt", "Loud.WAV", "talk.lip", "x.wss"});
+    sounds->mkdir("sub");
+    stick->touch(QStringList{"stick.ogg"});
+    desktop->volumes = {{stick->path(), true}, {QStringLiteral("/nonexistent/cdrom"), false}};
+    desktop->drives().rescan();
+    main = std::make_unique<Main>(*desktop);
+}
+
+void tst_Main::cleanup()
+{
+    main.reset();
+    desktop.reset();
+    sounds.reset();
+    stick.reset();
+}
+
+void tst_Main::select(const QString &name)
+{
+    auto *files = child<FileList>("File1");
+    const int row = int(files->fileNames().indexOf(name));
+    QVERIFY2(row >= 0, qPrintable(name + " is not listed"));
+    files->setCurrentIndex(files->model()->index(row, 0));
+}
+
+void tst_Main::navigateTo(const QString &nativeFolder)
+{
+    main->load();
+    child<FolderList>("Dir1")->setPath(driveFormOf(nativeFolder));
+    QCOMPARE(child<FileList>("File1")->path(), driveFormOf(nativeFolder));
+}
+
+void tst_Main::formBuildsWithEveryHandlerConnected()
+{
+    QTest::failOnWarning(QRegularExpression("connectSlotsByName"));
+    FakeDesktop other;
+    Main fresh(other);
+    QCOMPARE(fresh.windowTitle(), QStringLiteral("Ombrix Converter"));
+    const MainState &state = fresh.state();
+    QVERIFY(state.selectedPath.isEmpty());
+    QCOMPARE(state.quitAnswer, qint16(0));
+    QCOMPARE(state.trayMessage, 0);
+    QCOMPARE(state.trayIconData.toBytes(), QByteArray(88, '\0'));
+    for (QWidget *widget : fresh.findChildren<QWidget *>()) {
+        if (auto *button = qobject_cast<QAbstractButton *>(widget))
+            QVERIFY2(!button->text().contains('&'), qPrintable(button->text()));
+    }
+}
+
+void tst_Main::menusInOrder()
+{
+    const QList<QAction *> menus = main->menuBar()->actions();
+    QStringList seen;
+    for (QAction *menuAction : menus) {
+        QMenu *menu = menuAction->menu();
+        QVERIFY(menu);
+        QString line = menu->objectName() + " \"" + menu->title() + "\":";
+        for (QAction *entry : menu->actions()) {
+            line += " " + entry->objectName();
+            if (!entry->isSeparator())
+                line += " \"" + entry->text() + "\"" + (entry->shortcut().isEmpty() ? "" : " " + entry->shortcut().toString());
+        }
+        seen << line;
+    }
+    QCOMPARE(seen, QStringList({
+        "mnuFile \"File\": mnuMinimize \"Minimize\" Ctrl+M space0 mnuExit \"Exit\"",
+        "mnuConversions \"Conversions\": mnuToOGG \"WAV  ->  OGG\" mnuWAVtoLIP \"WAV  ->  LIP\" mnuToWSS \"WAV  ->  WSS\" "
+        "space1 mnuOGGtoLIP \"OGG  ->  LIP\" mnuToWAV \"OGG  ->  WAV\"",
+        "mnuHelp \"Help\": mnuHelpContents \"Help Contents\" F1 spaceX mnuAbout \"About\"",
+    }));
+}
+
+void tst_Main::geometry_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("rect");
+    QTest::addColumn<QString>("toolTip");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("Drive1") << "Drive1" << QRect(8, 48, 265, 21) << "Drive" << "";
+    QTest::newRow("Dir1") << "Dir1" << QRect(8, 80, 265, 216) << "Directory" << "";
+    QTest::newRow("File1") << "File1" << QRect(280, 48, 265, 249) << "Filtered file list" << "";
+    QTest::newRow("toOGG") << "toOGG" << QRect(8, 8, 129, 25) << "Conversion from WAV to OGG" << "WAV -> OGG";
+    QTest::newRow("toLIP") << "toLIP" << QRect(144, 8, 129, 25)
+                           << "Conversion from WAV to OGG and LIP in the same time" << "WAV -> OGG + LIP";
+    QTest::newRow("refreshFile") << "refreshFile" << QRect(472, 8, 73, 25) << "Refresh file list" << "Refresh";
+    QTest::newRow("StatusBar1") << "StatusBar1" << QRect(0, 305, 553, 19) << "" << "";
+}
+
+void tst_Main::geometry()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, rect);
+    QFETCH(QString, toolTip);
+    QFETCH(QString, text);
+
+    auto *widget = main->findChild<QWidget *>(name);
+    QVERIFY(widget);
+    QCOMPARE(widget->geometry(), rect);
+    QCOMPARE(widget->toolTip(), toolTip);
+    if (auto *button = qobject_cast<QPushButton *>(widget))
+        QCOMPARE(button->text(), text);
+    QCOMPARE(main->centralWidget()->size(), QSize(553, 324));
+}
+
+void tst_Main::loadStepSetsDriveFolderAndPattern()
+{
+    QSignalSpy driveSpy(child<DriveList>("Drive1"), &DriveList::driveChanged);
+    QSignalSpy folderSpy(child<FolderList>("Dir1"), &FolderList::pathChanged);
+    main->load();
+
+    QCOMPARE(driveSpy.count(), 1);
+    QCOMPARE(folderSpy.count(), 1);
+    QCOMPARE(child<DriveList>("Drive1")->drive(), QStringLiteral("C:"));
+    QCOMPARE(child<FolderList>("Dir1")->path(), QStringLiteral("C:\\"));
+    QCOMPARE(child<FileList>("File1")->path(), QStringLiteral("C:\\"));
+    QCOMPARE(child<FileList>("File1")->pattern(), QStringLiteral("*.wav;*.ogg;*.lip;*.wss"));
+    QVERIFY(desktop->messageBoxes.isEmpty());
+    QVERIFY(desktop->errors.isEmpty());
+
+    // The root's listing holds only matching names.
+    for (const QString &name : child<FileList>("File1")->fileNames())
+        QVERIFY2(QRegularExpression("\\.(wav|ogg|lip|wss)$", QRegularExpression::CaseInsensitiveOption).match(name).hasMatch(),
+                 qPrintable(name));
+}
+
+void tst_Main::driveAndFolderChangesChain()
+{
+    main->load();
+    child<DriveList>("Drive1")->setDrive("D:");
+    QCOMPARE(child<FolderList>("Dir1")->path(), QStringLiteral("D:\\"));
+    QCOMPARE(child<FileList>("File1")->path(), QStringLiteral("D:\\"));
+    QCOMPARE(child<FileList>("File1")->fileNames(), QStringList{"stick.ogg"});
+
+    navigateTo(sounds->path());
+    QCOMPARE(child<FileList>("File1")->fileNames(),
+             QStringList({"Loud.WAV", "talk.lip", "voice01.ogg", "voice01.wav", "x.wss"}));
+    QVERIFY(desktop->messageBoxes.isEmpty());
+}
+
+void tst_Main::unavailableDriveWarnsOnceAndKeepsFolder()
+{
+    navigateTo(sounds->path());
+    const QStringList before = child<FileList>("File1")->fileNames();
+    child<DriveList>("Drive1")->setDrive("E:");
+
+    QCOMPARE(desktop->messageBoxes.size(), 1);
+    QCOMPARE(desktop->messageBoxes[0].text, QStringLiteral("Selected drive is unavailable !"));
+    QCOMPARE(desktop->messageBoxes[0].flags, 16);
+    QCOMPARE(desktop->messageBoxes[0].title, QStringLiteral("Ombrix Converter"));
+    QVERIFY(desktop->errors.isEmpty());
+    QCOMPARE(child<DriveList>("Drive1")->drive(), QStringLiteral("E:"));
+    QCOMPARE(child<FolderList>("Dir1")->path(), driveFormOf(sounds->path()));
+    QCOMPARE(child<FileList>("File1")->path(), driveFormOf(sounds->path()));
+    QCOMPARE(child<FileList>("File1")->fileNames(), before);
+}
+
+void tst_Main::failingNestedFolderChangeIsReportedByItself()
+{
+    main->load();
+    // The stick is pulled after the folder list read it, before the file list follows.
+    auto *folders = child<FolderList>("Dir1");
+    connect(folders->model(), &QAbstractItemModel::modelReset, this, [this] { QDir(stick->path()).removeRecursively(); });
+    child<DriveList>("Drive1")->setDrive("D:");
+
+    QCOMPARE(desktop->errors.size(), 1);
+    QCOMPARE(desktop->errors[0].number, int(DesktopError::PathNotFound));
+    QVERIFY(desktop->messageBoxes.isEmpty()); // not mistaken for an unavailable drive
+    QCOMPARE(child<FileList>("File1")->path(), QStringLiteral("C:\\"));
+}
+
+void tst_Main::commands_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("tools");
+
+    QTest::newRow("toOGG button") << "toOGG" << "voice01.wav" << QStringList{"data\\oggenc.exe "};
+    QTest::newRow("toLIP button") << "toLIP" << "voice01.wav" << QStringList{"data\\oggenc.exe ", "data\\wavtolip.exe "};
+    QTest::newRow("mnuToOGG") << "mnuToOGG" << "voice01.wav" << QStringList{"data\\oggenc.exe "};
+    QTest::newRow("mnuWAVtoLIP") << "mnuWAVtoLIP" << "voice01.wav" << QStringList{"data\\wavtolip.exe "};
+    QTest::newRow("mnuToWSS") << "mnuToWSS" << "voice01.wav" << QStringList{"data\\wavtowss.exe "};
+    QTest::newRow("mnuOGGtoLIP") << "mnuOGGtoLIP" << "voice01.ogg" << QStringList{"data\\wavtolip.exe "};
+    QTest::newRow("mnuToWAV") << "mnuToWAV" << "voice01.ogg" << QStringList{"data\\oggdec.exe "};
+}
+
+void tst_Main::commands()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, file);
+    QFETCH(QStringList, tools);
+
+    navigateTo(sounds->path());
+    select(file);
+    if (auto *button = main->findChild<QPushButton *>(entry))
+        QTest::mouseClick(button, Qt::LeftButton);
+    else
+        child<QAction>(qPrintable(entry))->trigger();
+
+    QStringList expected;
+    for (const QString &tool : tools)
+        expected << tool + driveFormOf(sounds->path()) + "\\" + file;
+    QCOMPARE(desktop->startedCommandLines, expected);
+    QVERIFY(desktop->messageBoxes.isEmpty());
+    QVERIFY(main->state().selectedPath.isEmpty());
+}
+
+void tst_Main::nothingSelected()
+{
+    navigateTo(sounds->path());
+    QTest::mouseClick(child<QPushButton>("toOGG"), Qt::LeftButton);
+    QCOMPARE(desktop->messageBoxes.size(), 1);
+    QCOMPARE(desktop->messageBoxes[0].text, QStringLiteral("No file selected !"));
+    QCOMPARE(desktop->messageBoxes[0].flags, 48);
+    QVERIFY(desktop->startedCommandLines.isEmpty());
+    QVERIFY(main->state().selectedPath.isEmpty());
+}
+
+void tst_Main::toolThatCannotStartIsReportedAndProgramGoesOn()
+{
+    desktop->unstartable = {"data\\wavtolip.exe"};
+    navigateTo(sounds->path());
+    select("voice01.wav");
+    sounds->touch(QStringList{"voice01.lip"});
+    QTest::mouseClick(child<QPushButton>("toLIP"), Qt::LeftButton);
+
+    QCOMPARE(desktop->startedCommandLines.size(), 1); // the encoder runs on
+    QCOMPARE(desktop->errors.size(), 1);
+    QCOMPARE(desktop->errors[0].number, int(DesktopError::FileNotFound));
+    QVERIFY(desktop->errors[0].description.contains("wavtolip.exe"));
+    QVERIFY(main->state().selectedPath.isEmpty());
+    QVERIFY(child<FileList>("File1")->fileNames().contains("voice01.lip"));
+
+    // The next command still works.
+    select("voice01.wav");
+    QTest::mouseClick(child<QPushButton>("toOGG"), Qt::LeftButton);
+    QCOMPARE(desktop->startedCommandLines.size(), 2);
+}
+
+void tst_Main::clickingAFileStartsNothing()
+{
+    navigateTo(sounds->path());
+    main->show();
+    auto *files = child<FileList>("File1");
+    const QRect first = files->visualRect(files->model()->index(0, 0));
+    QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, first.center());
+    QTest::mouseDClick(files->viewport(), Qt::LeftButton, {}, first.center());
+    QVERIFY(!files->fileName().isEmpty());
+    QVERIFY(desktop->startedCommandLines.isEmpty());
+    QVERIFY(desktop->messageBoxes.isEmpty());
+}
+
+void tst_Main::quitAnsweredNoChangesNothing()
+{
+    navigateTo(sounds->path());
+    main->show();
+    QSignalSpy unloaded(main.get(), &Main::unloaded);
+    desktop->answers = {DesktopServices::No};
+    child<QAction>("mnuExit")->trigger();
+
+    QCOMPARE(desktop->messageBoxes.size(), 1);
+    QCOMPARE(desktop->messageBoxes[0].text, QStringLiteral("Do you really want to quit ?"));
+    QCOMPARE(desktop->messageBoxes[0].flags, 36);
+    QCOMPARE(desktop->messageBoxes[0].title, QStringLiteral("Ombrix Converter"));
+    QCOMPARE(main->state().quitAnswer, qint16(7));
+    QCOMPARE(unloaded.count(), 0);
+    QVERIFY(main->isVisible());
+    QCOMPARE(child<FileList>("File1")->path(), driveFormOf(sounds->path()));
+}
+
+void tst_Main::quitAnsweredYesUnloads()
+{
+    main->show();
+    QSignalSpy unloaded(main.get(), &Main::unloaded);
+    desktop->answers = {DesktopServices::Yes};
+    child<QAction>("mnuExit")->trigger();
+
+    QCOMPARE(main->state().quitAnswer, qint16(6));
+    QCOMPARE(unloaded.count(), 1);
+    QVERIFY(!main->isVisible());
+    // Unloading asks the tray to delete, with the all-zero record before any Minimize.
+    QCOMPARE(desktop->notifyCalls.size(), 1);
+    QCOMPARE(desktop->notifyCalls[0].message, quint32(DesktopServices::DeleteIcon));
+    QCOMPARE(desktop->notifyCalls[0].data.toBytes(), QByteArray(88, '\0'));
+}
+
+void tst_Main::closeRequestAsksNothing()
+{
+    main->show();
+    QSignalSpy unloaded(main.get(), &Main::unloaded);
+    QVERIFY(main->close());
+    QVERIFY(desktop->messageBoxes.isEmpty());
+    QCOMPARE(unloaded.count(), 1);
+}
+
+void tst_Main::shortcutsFromEveryControl_data()
+{
+    QTest::addColumn<QString>("focus");
+    for (const char *name : {"Drive1", "Dir1", "File1", "toOGG", "toLIP", "refreshFile"})
+        QTest::newRow(name) << name;
+}
+
+void tst_Main::shortcutsFromEveryControl()
+{
+    QFETCH(QString, focus);
+    navigateTo(sounds->path());
+    main->show();
+    main->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(main.get()));
+    auto *widget = main->findChild<QWidget *>(focus);
+    widget->setFocus();
+    QTRY_VERIFY(widget->hasFocus());
+
+    QTest::keyClick(widget, Qt::Key_F1);
+    QCOMPARE(desktop->helpCalls.size(), 1);
+    QCOMPARE(desktop->helpCalls[0].owner, main.get());
+    QCOMPARE(desktop->helpCalls[0].file, QByteArray("Ombrix_Converter_Help.chm"));
+    QCOMPARE(desktop->helpCalls[0].command, 0u);
+    QCOMPARE(desktop->helpCalls[0].data, 0u);
+
+    QTest::keyClick(widget, Qt::Key_M, Qt::ControlModifier);
+    QCOMPARE(desktop->notifyCalls.size(), 1);
+    QCOMPARE(desktop->notifyCalls[0].message, quint32(DesktopServices::AddIcon));
+    QVERIFY(!main->isVisible());
+}
+
+void tst_Main::workingDirectoryNeverChanges()
+{
+    const QString before = QDir::currentPath();
+    navigateTo(sounds->path());
+    child<FolderList>("Dir1")->setPath(driveFormOf(sounds->path()) + "\\sub");
+    child<DriveList>("Drive1")->setDrive("D:");
+    QCOMPARE(QDir::currentPath(), before);
+}
+
+QTEST_MAIN(tst_Main)
+#include "tst_main.moc"

@@ -1,0 +1,152 @@
+#include "app/desktop/DesktopError.h"
+#include "app/desktop/DriveMap.h"
+#include "app/desktop/ProcessStart.h"
+#include "support/FakeDesktop.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+/// Starts the recorder stub as a real detached process and reads back what it saw.
+class tst_ProcessStart : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void hostileNamesArriveAsOneArgument_data();
+    void hostileNamesArriveAsOneArgument();
+    void runsHiddenDetachedAndUnwaited();
+    void unstartablePrograms_data();
+    void unstartablePrograms();
+
+private:
+    QString record(qint64 pid, const QString &name) const;
+
+    std::unique_ptr<QTemporaryDir> work;
+    std::unique_ptr<DriveMap> drives;
+};
+
+void tst_ProcessStart::init()
+{
+    work = std::make_unique<QTemporaryDir>();
+    QVERIFY(work->isValid());
+    QDir(work->path()).mkpath(QStringLiteral("data"));
+    QDir(work->path()).mkpath(QStringLiteral("records"));
+    QVERIFY(QFile::copy(qEnvironmentVariable("OMBRIX_TEST_TOOLS") + "/recorder.exe", work->filePath("data/tool.exe")));
+    qputenv("OMBRIX_RECORD_DIR", work->filePath("records").toLocal8Bit());
+    drives = std::make_unique<DriveMap>(DriveMap::Scanner());
+}
+
+void tst_ProcessStart::cleanup()
+{
+    // Let every recorder still waiting finish before its folder goes away.
+    QFile release(work->filePath("records/release"));
+    QVERIFY(release.open(QIODevice::WriteOnly));
+}
+
+QString tst_ProcessStart::record(qint64 pid, const QString &name) const
+{
+    QFile file(work->filePath(QStringLiteral("records/%1/%2").arg(pid).arg(name)));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QStringLiteral("<missing>");
+}
+
+void tst_ProcessStart::hostileNamesArriveAsOneArgument_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("spaces") << "my voice 01.wav";
+    QTest::newRow("quotes") << "it's \"quoted\".wav";
+    QTest::newRow("command substitution") << "$(touch pwned).wav";
+    QTest::newRow("backticks") << "`touch pwned`.wav";
+    QTest::newRow("separators") << "a;b&c|d.wav";
+    QTest::newRow("newline") << "two\nlines.wav";
+    QTest::newRow("leading dash") << "-rf.wav";
+    QTest::newRow("backslash") << "back\\slash.wav";
+    QTest::newRow("non-ASCII") << QString::fromUtf8("příšerně žluťoučký kůň.wav");
+    QTest::newRow("glob") << "*.wav";
+}
+
+void tst_ProcessStart::hostileNamesArriveAsOneArgument()
+{
+    QFETCH(QString, name);
+    const QString folder = work->filePath("sounds");
+    QVERIFY(QDir().mkpath(folder));
+    const QString driveName = DriveMap::nameToDriveForm(name.toUtf8());
+    QVERIFY(!driveName.isEmpty());
+
+    // As a conversion builds it: tool string, folder, one backslash, name.
+    const QString commandLine = "data\\tool.exe " + driveFormOf(folder) + "\\" + driveName;
+    const qint64 pid = startHiddenProcess(commandLine, *drives, work->path());
+    QVERIFY(pid > 0);
+    QTRY_COMPARE(record(pid, "argc"), QStringLiteral("1"));
+    QTRY_VERIFY(QFile::exists(work->filePath(QStringLiteral("records/%1/started").arg(pid))));
+    QCOMPARE(QFile::encodeName(record(pid, "arg1")), QFile::encodeName(folder + "/" + name));
+    QVERIFY(!QFile::exists(work->filePath("pwned")));
+    QVERIFY(!QFile::exists(work->filePath("data/pwned")));
+}
+
+void tst_ProcessStart::runsHiddenDetachedAndUnwaited()
+{
+    const qint64 pid = startHiddenProcess("data\\tool.exe C:\\tmp\\x.wav", *drives, work->path());
+    QVERIFY(pid > 0);
+    QTRY_VERIFY(QFile::exists(work->filePath(QStringLiteral("records/%1/started").arg(pid))));
+
+    // The start returned while the tool still waits for its release.
+    QVERIFY(QFile::exists(QStringLiteral("/proc/%1").arg(pid)));
+    QVERIFY(!QFile::exists(work->filePath(QStringLiteral("records/%1/done").arg(pid))));
+
+    QCOMPARE(record(pid, "fd0").trimmed(), QStringLiteral("/dev/null"));
+    QCOMPARE(record(pid, "fd1").trimmed(), QStringLiteral("/dev/null"));
+    QCOMPARE(record(pid, "fd2").trimmed(), QStringLiteral("/dev/null"));
+    QVERIFY(record(pid, "session").trimmed().toLongLong() != qint64(getsid(0)));
+    QCOMPARE(record(pid, "cwd").trimmed(), QDir(work->path()).canonicalPath());
+
+    // Released, it ends and leaves no zombie behind.
+    QFile release(work->filePath("records/release"));
+    QVERIFY(release.open(QIODevice::WriteOnly));
+    QTRY_VERIFY(QFile::exists(work->filePath(QStringLiteral("records/%1/done").arg(pid))));
+    QTRY_VERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(pid)));
+}
+
+void tst_ProcessStart::unstartablePrograms_data()
+{
+    QTest::addColumn<QString>("commandLine");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("named");
+
+    QTest::newRow("missing tool") << "data\\wavtolip.exe C:\\x.wav" << int(DesktopError::FileNotFound)
+                                  << "data/wavtolip.exe";
+    QTest::newRow("missing folder") << "nodata\\oggenc.exe C:\\x.wav" << int(DesktopError::FileNotFound)
+                                    << "nodata/oggenc.exe";
+    QTest::newRow("not executable") << "data\\plain.exe C:\\x.wav" << int(DesktopError::PermissionDenied)
+                                    << "data/plain.exe";
+    QTest::newRow("a folder") << "data C:\\x.wav" << int(DesktopError::PermissionDenied) << "/data";
+    QTest::newRow("never from PATH") << "sh C:\\x.wav" << int(DesktopError::FileNotFound) << "/sh";
+}
+
+void tst_ProcessStart::unstartablePrograms()
+{
+    QFETCH(QString, commandLine);
+    QFETCH(int, number);
+    QFETCH(QString, named);
+
+    QFile plain(work->filePath("data/plain.exe"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.write("#!/bin/sh\n");
+    plain.close();
+
+    try {
+        startHiddenProcess(commandLine, *drives, work->path());
+        QFAIL("no error raised");
+    } catch (const DesktopError &error) {
+        QCOMPARE(error.number, number);
+        QVERIFY2(error.description.contains(named), qPrintable(error.description));
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_ProcessStart)
+#include "tst_processstart.moc"
