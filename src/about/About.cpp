@@ -1,6 +1,72 @@
 #include "About.h"
 
+#include "ui_About.h"
+
+#include <QCloseEvent>
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+#include <QScreen>
+#include <QStyle>
 #include <QWidget>
+
+namespace {
+
+QFont verdana(qreal points, bool bold = false, bool italic = false)
+{
+    QFont font(QStringLiteral("Verdana"));
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    font.setItalic(italic);
+    return font;
+}
+
+/// The loaded About window: the controls of About.ui and the handlers of its close requests.
+class AboutForm : public QWidget
+{
+    Q_OBJECT
+
+public:
+    AboutForm()
+        : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    {
+        ui.setupUi(this);
+
+        // The form file keeps whole point sizes only; the fractional ones are set here.
+        setFont(verdana(8.25));
+        ui.Frame2->setFont(verdana(6.75));
+        for (QLabel *toolName : { ui.Label4, ui.Label6, ui.Label8 })
+            toolName->setFont(verdana(8.25, false, true));
+        for (QLabel *title : { ui.Label10, ui.Label3 }) {
+            title->setFont(verdana(9.75, true));
+            QPalette palette = title->palette();
+            palette.setColor(QPalette::WindowText, QColor(0, 0, 64));
+            title->setPalette(palette);
+        }
+        ui.Label1->setFont(verdana(6.75));
+    }
+
+    void focusCloseButton() { ui.closeButton->setFocus(); }
+
+Q_SIGNALS:
+    void closeRequested();
+
+protected:
+    void closeEvent(QCloseEvent *event) override
+    {
+        // The title bar's close runs the same steps as closeButton; the window goes away only there.
+        event->ignore();
+        Q_EMIT closeRequested();
+    }
+
+private Q_SLOTS:
+    void on_closeButton_clicked() { Q_EMIT closeRequested(); }
+
+private:
+    Ui::About ui;
+};
+
+} // namespace
 
 About::About(QWidget &mainWindow, QObject *parent)
     : QObject(parent)
@@ -8,6 +74,50 @@ About::About(QWidget &mainWindow, QObject *parent)
 {
 }
 
+About::~About()
+{
+    delete form;
+}
+
 void About::show()
 {
+    if (!form) {
+        auto *loaded = new AboutForm;
+        connect(loaded, &AboutForm::closeRequested, this, &About::closeWindow);
+        form = loaded;
+        if (const QScreen *screen = mainWindow.screen())
+            form->setGeometry(
+                QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, form->size(), screen->availableGeometry()));
+        load();
+    }
+    // Modeless and without an owner: only the disabled main window keeps the user here.
+    form->show();
+    form->activateWindow();
+    static_cast<AboutForm *>(form.data())->focusCloseButton();
 }
+
+void About::load()
+{
+    // Disabling drops the main window's focus widget; Close hands the focus back to it.
+    mainFocus = mainWindow.focusWidget();
+    mainWindow.setEnabled(false);
+}
+
+void About::closeWindow()
+{
+    // Unload. The request may come from inside the window's own handlers, so it is destroyed once
+    // they have returned; from here on it counts as unloaded.
+    if (form) {
+        form->hide();
+        form->deleteLater();
+        form = nullptr;
+    }
+    mainWindow.setEnabled(true);
+    mainWindow.activateWindow();
+    if (mainFocus && mainWindow.isAncestorOf(mainFocus))
+        mainFocus->setFocus();
+    else
+        mainWindow.setFocus();
+}
+
+#include "About.moc"

@@ -13,6 +13,7 @@ class About : public QObject
 
 public:
     explicit About(QWidget &mainWindow, QObject *parent = nullptr);
+    ~About() override;
 
     /// Loads the window if it is not loaded (disabling the main window) and shows it.
     void show();
@@ -20,6 +21,10 @@ public:
     QWidget *window() const { return form; }
 
 private:
+    void load();
+    void closeWindow();
+
     QWidget &mainWindow;
     QPointer<QWidget> form;
+    QPointer<QWidget> mainFocus;
 };
