@@ -18,7 +18,8 @@ public:
     void setDriveMap(DriveMap &drives);
     /// The current drive as text, "C:"; empty before one is set.
     QString drive() const;
-    /// Makes drive ("C:" or "c:") current; emits driveChanged when that changes it.
+    /// Makes drive ("C:" or "c:") current; emits driveChanged when that changes it. Throws
+    /// DesktopError 68 for a drive that is not known even after a rescan.
     void setDrive(const QString &drive);
 
 Q_SIGNALS:
@@ -27,4 +28,12 @@ Q_SIGNALS:
 
 protected:
     void showPopup() override;
+
+private:
+    /// Lists the drives of the map again, showing the current one, without any notification.
+    void fill();
+    void select(const QString &drive);
+
+    DriveMap *drives = nullptr;
+    QString current;
 };

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "browser/DrivePath.h"
+#include "browser/FilePatterns.h"
+
 #include <QListView>
 
 class DriveMap;
+class FileListModel;
 
 /// The file list: the files of one folder whose names match any of its ";"-separated wildcard
 /// patterns, case-insensitively, sorted by name, dot-files hidden. One entry can be selected.
@@ -28,4 +32,13 @@ public:
     QStringList fileNames() const;
     /// Re-reads the folder with the current path and pattern; throws DesktopError on failure.
     void refresh();
+
+private:
+    void read(const DrivePath &folder, const QString &patternText);
+
+    DriveMap *drives = nullptr;
+    FileListModel *names;
+    bool hasFolder = false;
+    DrivePath folderPath;
+    QString patternText;
 };

@@ -1,0 +1,196 @@
+#include "FolderList.h"
+
+#include "app/desktop/DriveMap.h"
+#include "browser/FolderReader.h"
+
+#include <QAbstractListModel>
+#include <QKeyEvent>
+#include <QStyle>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int LevelRole = Qt::UserRole;
+
+/// Shifts each entry right by its level in the folder tree.
+class IndentingDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem shifted = option;
+        shifted.rect.setLeft(option.rect.left() + indent(option, index));
+        QStyledItemDelegate::paint(painter, shifted, index);
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(indent(option, index), 0);
+    }
+
+private:
+    static int indent(const QStyleOptionViewItem &option, const QModelIndex &index)
+    {
+        return index.data(LevelRole).toInt() * option.fontMetrics.averageCharWidth() * 2;
+    }
+};
+
+} // namespace
+
+/// The rows of a FolderList: the chain names, then the subfolder names.
+class FolderListModel : public QAbstractListModel
+{
+public:
+    FolderListModel(QObject *parent, QIcon openIcon, QIcon closedIcon)
+        : QAbstractListModel(parent)
+        , openIcon(std::move(openIcon))
+        , closedIcon(std::move(closedIcon))
+    {
+    }
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : int(chainLength() + subfolders.size());
+    }
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        const qsizetype row = index.row();
+        if (!index.isValid() || row >= rowCount())
+            return QVariant();
+        const bool inChain = row < chainLength();
+        switch (role) {
+        case Qt::DisplayRole:
+            if (row == 0)
+                return folder.drive + QLatin1Char('\\');
+            return DriveMap::displayName(inChain ? folder.names[row - 1] : subfolders[row - chainLength()]);
+        case Qt::DecorationRole:
+            return inChain ? openIcon : closedIcon;
+        case LevelRole:
+            return int(inChain ? row : chainLength());
+        default:
+            return QVariant();
+        }
+    }
+
+    void setFolder(const DrivePath &newFolder, QStringList newSubfolders)
+    {
+        beginResetModel();
+        folder = newFolder;
+        subfolders = std::move(newSubfolders);
+        endResetModel();
+    }
+
+    qsizetype chainLength() const { return folder.drive.isEmpty() ? 0 : folder.names.size() + 1; }
+
+    /// The folder a row stands for.
+    DrivePath pathOf(qsizetype row) const
+    {
+        return row < chainLength() ? folder.leading(row) : folder.child(subfolders[row - chainLength()]);
+    }
+
+    DrivePath folder;
+    QStringList subfolders;
+
+private:
+    QIcon openIcon;
+    QIcon closedIcon;
+};
+
+FolderList::FolderList(QWidget *parent)
+    : QListView(parent)
+    , rows(new FolderListModel(this, style()->standardIcon(QStyle::SP_DirOpenIcon),
+                                style()->standardIcon(QStyle::SP_DirClosedIcon)))
+{
+    setModel(rows);
+    setItemDelegate(new IndentingDelegate(this));
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(this, &QAbstractItemView::doubleClicked, this, &FolderList::activate);
+}
+
+void FolderList::setDriveMap(DriveMap &driveMap)
+{
+    drives = &driveMap;
+}
+
+QString FolderList::path() const
+{
+    return hasFolder ? current.toString() : QString();
+}
+
+void FolderList::setPath(const QString &path)
+{
+    if (load(DrivePath::parse(path)))
+        emit pathChanged(current.toString());
+}
+
+QStringList FolderList::subfolders() const
+{
+    return rows->subfolders;
+}
+
+void FolderList::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        activate(currentIndex());
+        event->accept();
+        return;
+    }
+    QListView::keyPressEvent(event);
+}
+
+bool FolderList::load(const DrivePath &folder)
+{
+    if (!drives)
+        throw DesktopError{DesktopError::PathNotFound, QStringLiteral("%1: no drives").arg(folder.toString())};
+    // A medium may have come or gone since the last look.
+    drives->rescan();
+
+    QStringList names;
+    {
+        FolderReader reader(*drives, folder);
+        while (const dirent *entry = reader.next()) {
+            // Files are skipped on the listing's type alone, never looked up.
+            if (entry->d_type == DT_REG || reader.kind(entry) != FolderReader::Folder)
+                continue;
+            const QString name = FolderReader::driveFormName(entry->d_name, std::strlen(entry->d_name));
+            if (!name.isEmpty())
+                names.append(name);
+        }
+    }
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        const int byKey = a.compare(b, Qt::CaseInsensitive);
+        return byKey != 0 ? byKey < 0 : a < b;
+    });
+
+    const bool changed = !hasFolder || folder.toString() != current.toString();
+    current = folder;
+    hasFolder = true;
+    rows->setFolder(folder, names);
+    setCurrentIndex(rows->index(int(folder.names.size())));
+    return changed;
+}
+
+void FolderList::activate(const QModelIndex &index)
+{
+    if (!index.isValid())
+        return;
+    const DrivePath folder = rows->pathOf(index.row());
+    bool changed = false;
+    // Reported, not thrown: this runs from the event loop.
+    try {
+        changed = load(folder);
+    } catch (const DesktopError &error) {
+        emit failed(error);
+        return;
+    }
+    if (changed)
+        emit pathChanged(current.toString());
+}
