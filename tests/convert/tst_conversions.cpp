@@ -51,7 +51,7 @@ void tst_Conversions::select(const QString &name)
 {
     const int row = int(files->fileNames().indexOf(name));
     QVERIFY2(row >= 0, qPrintable(name + " is not listed"));
-    files->setCurrentIndex(files->model()->index(row, 0));
+    files->setCurrentIndex(files->QAbstractItemView::model()->index(row, 0));
     QCOMPARE(files->fileName(), name);
 }
 

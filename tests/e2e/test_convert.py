@@ -1,0 +1,99 @@
+"""Converts a real WAV file with the real encoder, driving the program by keyboard."""
+
+import hashlib
+import os
+import shutil
+import tempfile
+import time
+import unittest
+
+from harness import Program, key, make_wav, type_text, wait_for, window_info
+
+
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def settled(path):
+    """True once path exists and its size stays put for a moment (the encoder has finished)."""
+    if not os.path.exists(path):
+        return False
+    size = os.path.getsize(path)
+    time.sleep(0.3)
+    return size > 0 and os.path.getsize(path) == size
+
+
+class ConvertByKeyboard(unittest.TestCase):
+    def setUp(self):
+        self.sounds_root = tempfile.mkdtemp(prefix="e2esnd", dir="/tmp")
+        self.sounds = os.path.join(self.sounds_root, "My Sounds")
+        os.makedirs(self.sounds)
+        self.wav = os.path.join(self.sounds, "voice01.wav")
+        make_wav(self.wav)
+        self.program = Program().start()
+
+    def tearDown(self):
+        self.program.stop()
+        shutil.rmtree(self.sounds_root, ignore_errors=True)
+
+    def open_folder(self, name):
+        """Types a folder's name into the folder list and opens it with Return."""
+        type_text(name)
+        key("Return")
+        time.sleep(0.3)
+
+    def test_convert_refresh_decode_and_quit(self):
+        program = self.program
+        program.activate()
+
+        # Tab order: Drive1, Dir1, File1, toOGG, toLIP, refreshFile.
+        key("Tab")
+        self.open_folder("tmp")
+        self.open_folder(os.path.basename(self.sounds_root))
+        self.open_folder("My Sounds")
+        key("Tab")
+        type_text("voice01.wav")
+        key("Tab", "space")
+
+        ogg = os.path.join(self.sounds, "voice01.ogg")
+        wait_for(lambda: settled(ogg), timeout=30, what="the encoder's voice01.ogg")
+        with open(ogg, "rb") as f:
+            self.assertEqual(f.read(4), b"OggS")
+
+        # Refresh, then pick the new file from the list: only a listed name can be selected, and the
+        # real decoder then rewrites voice01.wav from it.
+        before = digest(self.wav)
+        key("Tab", "Tab", "space")
+        key("shift+Tab", "shift+Tab", "shift+Tab")
+        type_text("voice01.o")
+        program.menu(1, 4)  # Conversions > OGG -> WAV
+        wait_for(lambda: settled(self.wav) and digest(self.wav) != before, timeout=30,
+                 what="the decoder to rewrite voice01.wav from voice01.ogg")
+
+        # A tool that is not in the data folder: the error is shown and the program goes on.
+        program.menu(1, 1)  # Conversions > WAV -> LIP
+        dialog = program.wait_dialog()
+        key("Return")
+        wait_for(lambda: dialog not in program.dialogs(), what="the error box to close")
+        self.assertTrue(program.alive())
+        self.assertTrue(program.mapped())
+
+        # File > Exit, answered Yes (the default button).
+        program.menu(0, 1)
+        program.wait_dialog()
+        key("Return")
+        self.assertEqual(program.wait_exit(), 0)
+
+    def test_exit_answered_no_keeps_the_window(self):
+        program = self.program
+        program.menu(0, 1)
+        dialog = program.wait_dialog()
+        key("Escape")
+        wait_for(lambda: dialog not in program.dialogs(), what="the question to close")
+        self.assertTrue(program.alive())
+        self.assertTrue(window_info(program.wid)["mapped"])
+
+
+if __name__ == "__main__":
+    unittest.main()
