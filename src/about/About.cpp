@@ -8,6 +8,7 @@
 #include <QPalette>
 #include <QScreen>
 #include <QStyle>
+#include <QTimer>
 #include <QWidget>
 
 namespace {
@@ -52,6 +53,15 @@ Q_SIGNALS:
     void closeRequested();
 
 protected:
+    void changeEvent(QEvent *event) override
+    {
+        // Some window managers offer to minimise any window. Minimised, this one would have no
+        // task-bar entry to come back from while the main window stays disabled, so it stays up.
+        if (event->type() == QEvent::WindowStateChange && isMinimized())
+            QTimer::singleShot(0, this, [this] { setWindowState(windowState() & ~Qt::WindowMinimized); });
+        QWidget::changeEvent(event);
+    }
+
     void closeEvent(QCloseEvent *event) override
     {
         // The title bar's close runs the same steps as closeButton; the window goes away only there.

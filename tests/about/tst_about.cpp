@@ -80,6 +80,7 @@ private Q_SLOTS:
     void closeUnloads_data();
     void closeUnloads();
     void escapeDoesNotClose();
+    void minimisingRestores();
     void secondShowBuildsAnew();
     void destroyingAboutDestroysWindow();
 
@@ -376,6 +377,18 @@ void tst_About::escapeDoesNotClose()
     QCOMPARE(about->window(), window.data());
     QVERIFY(window->isVisible());
     QVERIFY(!main->window.isEnabled());
+}
+
+void tst_About::minimisingRestores()
+{
+    // Without a task-bar entry a minimised About could not come back, and the main window would
+    // stay disabled.
+    about->show();
+    QPointer<QWidget> window = about->window();
+    window->setWindowState(window->windowState() | Qt::WindowMinimized);
+    QTRY_VERIFY(!window->isMinimized());
+    QVERIFY(window->isVisible());
+    QCOMPARE(about->window(), window.data());
 }
 
 void tst_About::secondShowBuildsAnew()
