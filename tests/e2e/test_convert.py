@@ -41,7 +41,8 @@ class ConvertByKeyboard(unittest.TestCase):
         """Types a folder's name into the folder list and opens it with Return."""
         type_text(name)
         key("Return")
-        time.sleep(0.3)
+        # Typed letters within the view's keyboard-search interval would extend the last search.
+        time.sleep(0.8)
 
     def test_convert_refresh_decode_and_quit(self):
         program = self.program
