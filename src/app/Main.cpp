@@ -49,6 +49,9 @@ Main::Main(DesktopServices &desktop, QWidget *parent)
     // The client area below the menu bar is fixed; the menu bar's height depends on the style.
     ui->centralwidget->setFixedSize(553, 324);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // A fixed frame: nothing to maximise.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     QFont windowFont(QStringLiteral("Verdana"));
     windowFont.setPointSizeF(8.25);
     ui->centralwidget->setFont(windowFont);

@@ -6,6 +6,7 @@
 #include "support/TempFolder.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
@@ -26,6 +27,7 @@ private Q_SLOTS:
     void menusInOrder();
     void geometry_data();
     void geometry();
+    void keyboardOrderAndFixedFrame();
     void loadStepSetsDriveFolderAndPattern();
     void driveAndFolderChangesChain();
     void unavailableDriveWarnsOnceAndKeepsFolder();
@@ -41,6 +43,7 @@ private Q_SLOTS:
     void shortcutsFromEveryControl_data();
     void shortcutsFromEveryControl();
     void workingDirectoryNeverChanges();
+    void aboutBlocksMainUntilClosed();
 
 private:
     template <typename T>
@@ -167,6 +170,26 @@ void tst_Main::geometry()
     if (auto *button = qobject_cast<QPushButton *>(widget))
         QCOMPARE(button->text(), text);
     QCOMPARE(main->centralWidget()->size(), QSize(553, 324));
+}
+
+void tst_Main::keyboardOrderAndFixedFrame()
+{
+    main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(main.get()));
+    QStringList order;
+    QWidget *widget = child<QWidget>("Drive1");
+    do {
+        if ((widget->focusPolicy() & Qt::TabFocus) && widget->isVisibleTo(main.get()) && widget->window() == main.get())
+            order << widget->objectName();
+        widget = widget->nextInFocusChain();
+    } while (widget != child<QWidget>("Drive1") && order.size() < 20);
+    QCOMPARE(order, QStringList({"Drive1", "Dir1", "File1", "toOGG", "toLIP", "refreshFile"}));
+    QCOMPARE(QApplication::focusWidget(), child<QWidget>("Drive1"));
+
+    QCOMPARE(main->minimumSize(), main->maximumSize());
+    QCOMPARE(main->centralWidget()->geometry().size(), QSize(553, 324));
+    for (QMenu *menu : main->findChildren<QMenu *>())
+        QVERIFY(!menu->toolTipsVisible());
 }
 
 void tst_Main::loadStepSetsDriveFolderAndPattern()
@@ -398,6 +421,41 @@ void tst_Main::workingDirectoryNeverChanges()
     child<FolderList>("Dir1")->setPath(driveFormOf(sounds->path()) + "\\sub");
     child<DriveList>("Drive1")->setDrive("D:");
     QCOMPARE(QDir::currentPath(), before);
+}
+
+void tst_Main::aboutBlocksMainUntilClosed()
+{
+    navigateTo(sounds->path());
+    select("voice01.wav");
+    main->show();
+    main->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(main.get()));
+
+    for (int round = 0; round < 2; ++round) {
+        child<QAction>("mnuAbout")->trigger();
+        QPointer<QWidget> closeButton;
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (auto *button = top->findChild<QPushButton *>("closeButton"); button && top->isVisible())
+                closeButton = button;
+        }
+        QVERIFY2(closeButton, "About is not shown");
+        QVERIFY(!main->isEnabled());
+
+        // Nothing of Main reacts: a click on a button, its shortcuts, the menu bar.
+        QTest::mouseClick(child<QPushButton>("toOGG"), Qt::LeftButton);
+        QTest::keyClick(main.get(), Qt::Key_F1);
+        QTest::keyClick(main.get(), Qt::Key_M, Qt::ControlModifier);
+        QTest::mouseClick(main->menuBar(), Qt::LeftButton, {}, main->menuBar()->actionGeometry(main->menuBar()->actions()[0]).center());
+        QVERIFY(desktop->startedCommandLines.isEmpty());
+        QVERIFY(desktop->helpCalls.isEmpty());
+        QVERIFY(desktop->notifyCalls.isEmpty());
+        QVERIFY(main->isVisible());
+
+        QTest::mouseClick(closeButton, Qt::LeftButton);
+        QTRY_VERIFY(closeButton.isNull()); // its controls are gone
+        QVERIFY(main->isEnabled());
+        QTRY_COMPARE(QApplication::activeWindow(), main.get());
+    }
 }
 
 QTEST_MAIN(tst_Main)

@@ -116,6 +116,12 @@ class Program:
         out = subprocess.run(args, capture_output=True, text=True, timeout=30).stdout
         return [int(w) for w in out.split()]
 
+    def all_windows(self):
+        """Ids of this program's visible top-level windows, whatever their titles."""
+        out = subprocess.run(["xdotool", "search", "--all", "--pid", str(self.process.pid), "--onlyvisible",
+                              "--name", ".*"], capture_output=True, text=True, timeout=30).stdout
+        return {int(w) for w in out.split()}
+
     def find_window(self):
         # The main window is the largest window titled as the program.
         found = self.windows()
