@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <memory>
+#include <vector>
 
 /// The desktop's notification area: adds and deletes icons by window and icon number and
 /// reports each mouse action on them as the mouse message number it stands for.
@@ -14,13 +15,27 @@ class NotificationArea : public QObject
     Q_OBJECT
 
 public:
+    /// The mouse message numbers of the reports.
+    enum MouseMessage : qint32 {
+        MouseMove = 512,
+        LeftButtonDown = 513,
+        LeftButtonUp = 514,
+        LeftButtonDoubleClick = 515,
+        RightButtonDown = 516,
+        RightButtonUp = 517,
+        RightButtonDoubleClick = 518,
+    };
+
     /// The implementation for the running platform: an XEmbed tray icon on X11, Qt's
     /// StatusNotifierItem icon where only that exists, and one that refuses every add elsewhere.
     static std::unique_ptr<NotificationArea> create();
+    /// An area that puts each new icon in the first of trays that accepts it.
+    static std::unique_ptr<NotificationArea> firstAccepting(std::vector<std::unique_ptr<NotificationArea>> trays);
 
     using QObject::QObject;
 
     /// Adds the icon the record names, showing image and the record's tip; false when refused.
+    /// Adding an icon that is already there updates its image and tip.
     virtual bool add(const TrayIconData &data, const QIcon &image) = 0;
     /// Deletes the icon of the record's window and icon number; false when there is none.
     virtual bool remove(const TrayIconData &data) = 0;

@@ -1,5 +1,7 @@
 #include "KeyLockMonitor.h"
 
+#include "app/desktop/X11Desktop.h"
+
 namespace {
 
 class UnknownKeyLocks : public KeyLockMonitor
@@ -12,5 +14,7 @@ public:
 
 std::unique_ptr<KeyLockMonitor> KeyLockMonitor::create()
 {
+    if (auto x11 = X11Desktop::createKeyLockMonitor())
+        return x11;
     return std::make_unique<UnknownKeyLocks>();
 }

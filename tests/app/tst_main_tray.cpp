@@ -1,0 +1,185 @@
+#include "app/Main.h"
+#include "support/FakeDesktop.h"
+
+#include <QAction>
+#include <QSignalSpy>
+#include <QTest>
+
+/// Minimize to the notification area, restore from it and unload, against the fake desktop.
+class tst_MainTray : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void minimizeHidesBeforeAdding();
+    void restoreOnlyOnLeftPressAndRightRelease_data();
+    void restoreOnlyOnLeftPressAndRightRelease();
+    void reportsForAnotherIconAreIgnored();
+    void minimizeAgainAddsWithCurrentHandles();
+    void unloadDeletes_data();
+    void unloadDeletes();
+    void refusedAddKeepsWindowAndWarnsOnce();
+
+private:
+    void minimize() { main->findChild<QAction *>(QStringLiteral("mnuMinimize"))->trigger(); }
+    const TrayIconData &record() const { return main->state().trayIconData; }
+
+    std::unique_ptr<FakeDesktop> desktop;
+    std::unique_ptr<Main> main;
+};
+
+void tst_MainTray::init()
+{
+    desktop = std::make_unique<FakeDesktop>();
+    main = std::make_unique<Main>(*desktop);
+    main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(main.get()));
+}
+
+void tst_MainTray::cleanup()
+{
+    main.reset();
+    desktop.reset();
+}
+
+void tst_MainTray::minimizeHidesBeforeAdding()
+{
+    minimize();
+
+    QVERIFY(!main->isVisible());
+    QCOMPARE(desktop->notifyCalls.size(), 1);
+    const FakeDesktop::NotifyCall &add = desktop->notifyCalls.first();
+    QCOMPARE(add.message, quint32(DesktopServices::AddIcon));
+    QVERIFY2(!add.ownerVisible, "the icon was added while the window was still shown");
+    QCOMPARE(add.data.tip(), QStringLiteral("Restore Ombrix Converter"));
+    QVERIFY(desktop->messageBoxes.isEmpty());
+}
+
+void tst_MainTray::restoreOnlyOnLeftPressAndRightRelease_data()
+{
+    QTest::addColumn<qint32>("mouseMessage");
+    QTest::addColumn<bool>("restores");
+
+    QTest::newRow("512 move") << 512 << false;
+    QTest::newRow("513 left press") << 513 << true;
+    QTest::newRow("514 left release") << 514 << false;
+    QTest::newRow("515 left double click") << 515 << false;
+    QTest::newRow("516 right press") << 516 << false;
+    QTest::newRow("517 right release") << 517 << true;
+    QTest::newRow("518 right double click") << 518 << false;
+    QTest::newRow("519 middle press") << 519 << false;
+}
+
+void tst_MainTray::restoreOnlyOnLeftPressAndRightRelease()
+{
+    QFETCH(qint32, mouseMessage);
+    QFETCH(bool, restores);
+
+    minimize();
+    const QByteArray added = record().toBytes();
+    desktop->clickTray(record(), mouseMessage);
+
+    QCOMPARE(main->state().trayMessage, mouseMessage);
+    QCOMPARE(main->isVisible(), restores);
+    if (restores) {
+        QCOMPARE(desktop->notifyCalls.size(), 2);
+        const FakeDesktop::NotifyCall &removal = desktop->notifyCalls.last();
+        QCOMPARE(removal.message, quint32(DesktopServices::DeleteIcon));
+        QVERIFY2(removal.ownerVisible, "the icon went before the window came back");
+        QCOMPARE(removal.data.toBytes(), added);
+    } else {
+        QCOMPARE(desktop->notifyCalls.size(), 1);
+    }
+    QVERIFY(desktop->messageBoxes.isEmpty());
+}
+
+void tst_MainTray::reportsForAnotherIconAreIgnored()
+{
+    minimize();
+    TrayIconData other = record();
+    other.uID = 2;
+    desktop->clickTray(other, 513);
+    QVERIFY(!main->isVisible());
+    QCOMPARE(desktop->notifyCalls.size(), 1);
+}
+
+void tst_MainTray::minimizeAgainAddsWithCurrentHandles()
+{
+    minimize();
+    const TrayIconData first = record();
+    desktop->clickTray(first, 513);
+    QVERIFY(main->isVisible());
+
+    minimize();
+    QVERIFY(!main->isVisible());
+    QCOMPARE(desktop->notifyCalls.size(), 3);
+    const FakeDesktop::NotifyCall &again = desktop->notifyCalls.last();
+    QCOMPARE(again.message, quint32(DesktopServices::AddIcon));
+    QCOMPARE(again.data.uID, 1u);
+    QCOMPARE(again.data.hWnd, quint32(main->winId()));
+    // The fake hands out a new icon handle on every request: the record must hold the new one.
+    QCOMPARE(again.data.hIcon, desktop->nextIconHandle - 1);
+    QVERIFY(again.data.hIcon != first.hIcon);
+
+    desktop->clickTray(record(), 517);
+    QVERIFY(main->isVisible());
+    QCOMPARE(desktop->notifyCalls.last().message, quint32(DesktopServices::DeleteIcon));
+}
+
+void tst_MainTray::unloadDeletes_data()
+{
+    QTest::addColumn<int>("minimizes");
+    QTest::addColumn<bool>("restore");
+
+    QTest::newRow("never minimized") << 0 << false;
+    QTest::newRow("in the tray") << 1 << false;
+    QTest::newRow("after a restore") << 1 << true;
+}
+
+void tst_MainTray::unloadDeletes()
+{
+    QFETCH(int, minimizes);
+    QFETCH(bool, restore);
+
+    for (int i = 0; i < minimizes; ++i)
+        minimize();
+    if (restore)
+        desktop->clickTray(record(), 513);
+    const QByteArray held = record().toBytes();
+    const auto callsBefore = desktop->notifyCalls.size();
+
+    QSignalSpy unloaded(main.get(), &Main::unloaded);
+    main->close();
+
+    QCOMPARE(unloaded.size(), 1);
+    QCOMPARE(desktop->notifyCalls.size(), callsBefore + 1);
+    QCOMPARE(desktop->notifyCalls.last().message, quint32(DesktopServices::DeleteIcon));
+    QCOMPARE(desktop->notifyCalls.last().data.toBytes(), held);
+    if (minimizes == 0)
+        QCOMPARE(held, QByteArray(88, '\0'));
+}
+
+void tst_MainTray::refusedAddKeepsWindowAndWarnsOnce()
+{
+    desktop->trayAvailable = false;
+    minimize();
+
+    QVERIFY(main->isVisible());
+    QCOMPARE(desktop->notifyCalls.size(), 1);
+    QCOMPARE(desktop->messageBoxes.size(), 1);
+    const FakeDesktop::MessageBoxCall &warning = desktop->messageBoxes.first();
+    QCOMPARE(warning.text, QStringLiteral("The notification area is not available !"));
+    QCOMPARE(warning.flags, 48);
+    QCOMPARE(warning.title, QStringLiteral("Ombrix Converter"));
+
+    // The tray came back: the next Minimize works as usual.
+    desktop->trayAvailable = true;
+    minimize();
+    QVERIFY(!main->isVisible());
+    QCOMPARE(desktop->messageBoxes.size(), 1);
+}
+
+QTEST_MAIN(tst_MainTray)
+#include "tst_main_tray.moc"
