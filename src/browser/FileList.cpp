@@ -14,9 +14,24 @@ namespace {
 
 struct FileEntry
 {
-    QString name;    ///< drive form
-    QString sortKey; ///< case-folded name
+    QByteArray native;  ///< the name as the folder holds it
+    QByteArray sortKey; ///< the drive-form name case-folded, as UTF-8
 };
+
+// The sort key of a native name; empty when the name has no drive form. Plain ASCII names,
+// nearly all of them, need neither decoding nor, when already lower-case, a copy.
+QByteArray sortKeyOf(const QByteArray &native)
+{
+    bool hasUpper = false;
+    for (const char c : native) {
+        if (static_cast<unsigned char>(c) >= 0x80 || c == '\\') {
+            const QString name = DriveMap::nameToDriveForm(native);
+            return name.isEmpty() ? QByteArray() : name.toCaseFolded().toUtf8();
+        }
+        hasUpper = hasUpper || (c >= 'A' && c <= 'Z');
+    }
+    return hasUpper ? native.toLower() : native;
+}
 
 } // namespace
 
@@ -36,7 +51,7 @@ public:
         if (!index.isValid() || index.row() >= int(entries.size()))
             return QVariant();
         if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-            return DriveMap::displayName(entries[std::size_t(index.row())].name);
+            return DriveMap::displayName(name(index.row()));
         return QVariant();
     }
 
@@ -47,11 +62,17 @@ public:
         endResetModel();
     }
 
-    const QString &name(int row) const { return entries[std::size_t(row)].name; }
+    /// Names are decoded when asked for, which is mostly for the few rows on screen.
+    QString name(int row) const
+    {
+        const QByteArray &native = entries[std::size_t(row)].native;
+        return FolderReader::driveFormName(native.constData(), std::size_t(native.size()));
+    }
     int rowOf(const QString &name) const
     {
-        const auto it = std::find_if(entries.begin(), entries.end(), [&](const FileEntry &e) { return e.name == name; });
-        return it == entries.end() ? -1 : int(it - entries.begin());
+        const QByteArray native = DriveMap::nameToNative(name);
+        const auto it = std::find_if(entries.begin(), entries.end(), [&](const FileEntry &e) { return e.native == native; });
+        return name.isEmpty() || it == entries.end() ? -1 : int(it - entries.begin());
     }
 
 private:
@@ -137,14 +158,15 @@ void FileList::read(const DrivePath &folder, const QString &newPattern)
         // Matching the raw bytes first keeps both the lookups and the decoding to the matches.
         if (!patterns.matches(entry->d_name, size) || reader.kind(entry) != FolderReader::File)
             continue;
-        QString name = FolderReader::driveFormName(entry->d_name, size);
-        if (!name.isEmpty())
-            entries.push_back({name, name.toCaseFolded()});
+        QByteArray native(entry->d_name, qsizetype(size));
+        QByteArray sortKey = sortKeyOf(native);
+        if (!sortKey.isEmpty())
+            entries.push_back({std::move(native), std::move(sortKey)});
     }
     // Names equal but for case keep one fixed order, whatever order the folder returned them in.
     std::sort(entries.begin(), entries.end(), [](const FileEntry &a, const FileEntry &b) {
         const int byKey = a.sortKey.compare(b.sortKey);
-        return byKey != 0 ? byKey < 0 : a.name < b.name;
+        return byKey != 0 ? byKey < 0 : a.native < b.native;
     });
 
     folderPath = folder;

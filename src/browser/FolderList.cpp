@@ -157,8 +157,8 @@ bool FolderList::load(const DrivePath &folder)
     {
         FolderReader reader(*drives, folder);
         while (const dirent *entry = reader.next()) {
-            // Files are skipped on the listing's type alone, never looked up.
-            if (entry->d_type == DT_REG || reader.kind(entry) != FolderReader::Folder)
+            // Files are told apart by the listing's type alone, never looked up.
+            if (reader.kind(entry) != FolderReader::Folder)
                 continue;
             const QString name = FolderReader::driveFormName(entry->d_name, std::strlen(entry->d_name));
             if (!name.isEmpty())
