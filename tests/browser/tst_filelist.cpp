@@ -285,7 +285,8 @@ void tst_FileList::permissionDeniedKeepsFolderAndList()
 
     {
         UnprivilegedScope unprivileged;
-        QVERIFY(unprivileged.ok());
+        if (!unprivileged.ok())
+            QSKIP("root cannot give up its privileges here, and root reads any folder");
         try {
             list->setPath(onD(QStringLiteral("locked")));
             QFAIL("setPath did not fail");

@@ -214,7 +214,8 @@ void tst_FolderList::permissionDenied()
 
     {
         UnprivilegedScope unprivileged;
-        QVERIFY(unprivileged.ok());
+        if (!unprivileged.ok())
+            QSKIP("root cannot give up its privileges here, and root reads any folder");
         try {
             list->setPath(QStringLiteral("D:\\sounds\\locked"));
             QFAIL("setPath did not fail");
