@@ -120,11 +120,12 @@ std::unique_ptr<ChmArchive> ChmArchive::open(const QString &fileName, QString *p
         reason = file.errorString();
         return nullptr;
     }
-    const QByteArray bytes = file.read(MaxFileSize + 1);
-    if (bytes.size() > MaxFileSize) {
+    if (file.size() > MaxFileSize) {
         reason = QStringLiteral("the file is too large");
         return nullptr;
     }
+    // Whatever is read is what gets checked, should the file change meanwhile.
+    const QByteArray bytes = file.read(file.size());
     reason = chmArchiveProblem(bytes);
     if (!reason.isEmpty())
         return nullptr;

@@ -72,6 +72,7 @@ public:
         browser->setObjectName(QStringLiteral("helpBrowser"));
         auto *toolBar = new QToolBar(this);
         toolBar->setObjectName(QStringLiteral("helpToolBar"));
+        toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         QAction *back = toolBar->addAction(style()->standardIcon(QStyle::SP_ArrowBack), QStringLiteral("Back"),
                                            browser, &QTextBrowser::backward);
         QAction *forward = toolBar->addAction(style()->standardIcon(QStyle::SP_ArrowForward),
