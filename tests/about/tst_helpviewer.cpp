@@ -214,8 +214,7 @@ private slots:
 
     void opensAtDefaultTopic_data();
     void opensAtDefaultTopic();
-    void followsLinksWithinTheFile();
-    void takesPicturesAndStyleSheetsFromTheFile();
+    void pagesPicturesAndStyleSheetsComeFromTheFile();
     void readsEveryFrameOfALongPage();
     void secondRequestBringsTheViewerForward();
     void bareNameMeansCurrentDirectory();
@@ -389,13 +388,15 @@ void tst_HelpViewer::opensAtDefaultTopic()
     QVERIFY(browser->toPlainText().contains(heading));
 }
 
-void tst_HelpViewer::followsLinksWithinTheFile()
+void tst_HelpViewer::pagesPicturesAndStyleSheetsComeFromTheFile()
 {
     owner = std::make_unique<QWidget>();
     owner->show();
     QTextBrowser *browser = open(owner.get(), withWindows);
     QVERIFY(browser);
     QVERIFY(QTest::qWaitForWindowExposed(browser->window()));
+    QCOMPARE(headingColour(browser, QStringLiteral("Welcome page")), HeadingColour);
+    QTRY_VERIFY(showsColour(browser->viewport(), MarkColour));
 
     const QPoint link = anchorPoint(browser, QStringLiteral("Second page"));
     QVERIFY(!link.isNull());
@@ -410,18 +411,7 @@ void tst_HelpViewer::followsLinksWithinTheFile()
     QVERIFY(!back.isNull());
     QTest::mouseClick(browser->viewport(), Qt::LeftButton, {}, back);
     QTRY_COMPARE(browser->source().path(), QStringLiteral("/index.htm"));
-}
 
-void tst_HelpViewer::takesPicturesAndStyleSheetsFromTheFile()
-{
-    owner = std::make_unique<QWidget>();
-    owner->show();
-    QTextBrowser *browser = open(owner.get(), withWindows);
-    QVERIFY(browser);
-    QVERIFY(QTest::qWaitForWindowExposed(browser->window()));
-
-    QCOMPARE(headingColour(browser, QStringLiteral("Welcome page")), HeadingColour);
-    QTRY_VERIFY(showsColour(browser->viewport(), MarkColour));
     // A page without the style sheet keeps the default colour: the colour came from the file.
     browser->setSource(QUrl(QStringLiteral("chm:/other.htm")));
     QVERIFY(headingColour(browser, QStringLiteral("Other page")) != HeadingColour);
