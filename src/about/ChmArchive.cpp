@@ -40,7 +40,7 @@ QString decodeName(const QByteArray &name)
 
 QList<QByteArray> encodedNames(const QString &path)
 {
-    QList<QByteArray> names{path.toUtf8()};
+    QList<QByteArray> names { path.toUtf8() };
     const QByteArray latin1 = path.toLatin1();
     if (latin1 != names.first() && QString::fromLatin1(latin1) == path)
         names.append(latin1);
@@ -94,8 +94,9 @@ QList<QByteArray> Chm::windowStartPages(QByteArrayView windows, QByteArrayView s
         if (littleEndian(windows, entry + UnicodeField, 4) != 0)
             continue;
         const QByteArray name = stringAt(strings, littleEndian(windows, entry + NameField, 4));
-        const bool isNamed = !windowName.isEmpty() && QByteArrayView(name).compare(windowName, Qt::CaseInsensitive) == 0;
-        for (qsizetype field : {DefaultField, HomeField}) {
+        const bool isNamed
+            = !windowName.isEmpty() && QByteArrayView(name).compare(windowName, Qt::CaseInsensitive) == 0;
+        for (qsizetype field : { DefaultField, HomeField }) {
             const QByteArray page = stringAt(strings, littleEndian(windows, entry + field, 4));
             if (!page.isEmpty())
                 (isNamed ? named : others).append(page);
@@ -148,7 +149,10 @@ std::unique_ptr<ChmArchive> ChmArchive::open(const QString &fileName, QString *p
     return archive;
 }
 
-ChmArchive::ChmArchive(chmFile *handle) : handle(handle) {}
+ChmArchive::ChmArchive(chmFile *handle)
+    : handle(handle)
+{
+}
 
 ChmArchive::~ChmArchive()
 {
@@ -160,7 +164,8 @@ QByteArray ChmArchive::read(const QString &path) const
     chmUnitInfo unit;
     bool found = false;
     for (const QByteArray &name : encodedNames(path)) {
-        if (name.size() <= CHM_MAX_PATHLEN && chm_resolve_object(handle, name.constData(), &unit) == CHM_RESOLVE_SUCCESS) {
+        if (name.size() <= CHM_MAX_PATHLEN
+            && chm_resolve_object(handle, name.constData(), &unit) == CHM_RESOLVE_SUCCESS) {
             found = true;
             break;
         }
@@ -180,7 +185,8 @@ bool ChmArchive::contains(const QString &path) const
 {
     chmUnitInfo unit;
     for (const QByteArray &name : encodedNames(path)) {
-        if (name.size() <= CHM_MAX_PATHLEN && chm_resolve_object(handle, name.constData(), &unit) == CHM_RESOLVE_SUCCESS)
+        if (name.size() <= CHM_MAX_PATHLEN
+            && chm_resolve_object(handle, name.constData(), &unit) == CHM_RESOLVE_SUCCESS)
             return true;
     }
     return false;

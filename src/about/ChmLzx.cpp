@@ -17,27 +17,22 @@ constexpr quint32 BlockVerbatim = 1;
 constexpr quint32 BlockAligned = 2;
 constexpr quint32 BlockUncompressed = 3;
 
-constexpr std::array<quint8, 51> ExtraBits = {
-    0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,  7,  7,  8,  8,  9,  9,  10, 10, 11, 11,
-    12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17};
+constexpr std::array<quint8, 51> ExtraBits = { 0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10,
+    11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17 };
 
-constexpr std::array<quint32, 51> PositionBase = {
-    0,       1,       2,       3,       4,       6,       8,       12,      16,      24,      32,
-    48,      64,      96,      128,     192,     256,     384,     512,     768,     1024,    1536,
-    2048,    3072,    4096,    6144,    8192,    12288,   16384,   24576,   32768,   49152,   65536,
-    98304,   131072,  196608,  262144,  393216,  524288,  655360,  786432,  917504,  1048576, 1179648,
-    1310720, 1441792, 1572864, 1703936, 1835008, 1966080, 2097152};
+constexpr std::array<quint32, 51> PositionBase
+    = { 0, 1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 48, 64, 96, 128, 192, 256, 384, 512, 768, 1024, 1536, 2048, 3072, 4096,
+          6144, 8192, 12288, 16384, 24576, 32768, 49152, 65536, 98304, 131072, 196608, 262144, 393216, 524288, 655360,
+          786432, 917504, 1048576, 1179648, 1310720, 1441792, 1572864, 1703936, 1835008, 1966080, 2097152 };
 
-template <typename T, std::size_t N>
-T &at(std::array<T, N> &array, quint64 index)
+template<typename T, std::size_t N> T &at(std::array<T, N> &array, quint64 index)
 {
     if (index >= N)
         throw Rejected();
     return array[index];
 }
 
-template <typename T, std::size_t N>
-const T &at(const std::array<T, N> &array, quint64 index)
+template<typename T, std::size_t N> const T &at(const std::array<T, N> &array, quint64 index)
 {
     if (index >= N)
         throw Rejected();
@@ -52,7 +47,11 @@ const T &at(const std::array<T, N> &array, quint64 index)
 class ChmLzxMirror::BitStream
 {
 public:
-    BitStream(QByteArrayView input, qsizetype bufferSize) : input(input), bufferSize(bufferSize) {}
+    BitStream(QByteArrayView input, qsizetype bufferSize)
+        : input(input)
+        , bufferSize(bufferSize)
+    {
+    }
 
     void restart()
     {
@@ -111,8 +110,12 @@ private:
 };
 
 ChmLzxMirror::ChmLzxMirror(int windowBits)
-    : windowSize(1u << windowBits),
-      mainElements(NumChars + ((windowBits == 20 ? 42 : windowBits == 21 ? 50 : windowBits << 1) << 3))
+    : windowSize(1u << windowBits)
+    , mainElements(NumChars
+          + ((windowBits == 20          ? 42
+                     : windowBits == 21 ? 50
+                                        : windowBits << 1)
+              << 3))
 {
 }
 
@@ -141,8 +144,7 @@ bool ChmLzxMirror::decompress(QByteArrayView input, qsizetype bufferSize, int ou
 }
 
 // make_decode_table, with every table index checked against chmlib's array sizes.
-template <int TableBits, int MaxSymbols>
-void ChmLzxMirror::buildTable(HuffmanTable<TableBits, MaxSymbols> &table)
+template<int TableBits, int MaxSymbols> void ChmLzxMirror::buildTable(HuffmanTable<TableBits, MaxSymbols> &table)
 {
     auto &symbols = table.symbols;
     const auto &lengths = table.lengths;
@@ -201,7 +203,7 @@ void ChmLzxMirror::buildTable(HuffmanTable<TableBits, MaxSymbols> &table)
     }
 }
 
-template <int TableBits, int MaxSymbols>
+template<int TableBits, int MaxSymbols>
 int ChmLzxMirror::readSymbol(BitStream &bits, const HuffmanTable<TableBits, MaxSymbols> &table)
 {
     bits.ensure(16);
@@ -221,9 +223,9 @@ int ChmLzxMirror::readSymbol(BitStream &bits, const HuffmanTable<TableBits, MaxS
 
 // lzx_read_lens: code lengths as deltas through the pretree; runs may overshoot last into the
 // table's safety margin, exactly as in chmlib.
-template <int MaxSymbols>
-void ChmLzxMirror::readLengths(BitStream &bits, std::array<quint8, MaxSymbols + 64> &lengths,
-                               quint32 first, quint32 last)
+template<int MaxSymbols>
+void ChmLzxMirror::readLengths(
+    BitStream &bits, std::array<quint8, MaxSymbols + 64> &lengths, quint32 first, quint32 last)
 {
     for (int index = 0; index < 20; ++index)
         pretree.lengths[index] = quint8(bits.read(4));

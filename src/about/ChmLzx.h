@@ -22,24 +22,21 @@ public:
     /// would fail or overrun; the mirror is then spent.
     bool decompress(QByteArrayView input, qsizetype bufferSize, int outputLength);
 
-    template <int TableBits, int MaxSymbols>
-    struct HuffmanTable
+    template<int TableBits, int MaxSymbols> struct HuffmanTable
     {
         // Sizes as chmlib declares them, so that every index it may use can be checked.
-        std::array<quint16, (1 << TableBits) + (MaxSymbols << 1)> symbols{};
-        std::array<quint8, MaxSymbols + 64> lengths{};
+        std::array<quint16, (1 << TableBits) + (MaxSymbols << 1)> symbols {};
+        std::array<quint8, MaxSymbols + 64> lengths {};
     };
 
 private:
     class BitStream;
 
-    template <int TableBits, int MaxSymbols>
-    void buildTable(HuffmanTable<TableBits, MaxSymbols> &table);
-    template <int TableBits, int MaxSymbols>
+    template<int TableBits, int MaxSymbols> void buildTable(HuffmanTable<TableBits, MaxSymbols> &table);
+    template<int TableBits, int MaxSymbols>
     int readSymbol(BitStream &bits, const HuffmanTable<TableBits, MaxSymbols> &table);
-    template <int MaxSymbols>
-    void readLengths(BitStream &bits, std::array<quint8, MaxSymbols + 64> &lengths, quint32 first,
-                     quint32 last);
+    template<int MaxSymbols>
+    void readLengths(BitStream &bits, std::array<quint8, MaxSymbols + 64> &lengths, quint32 first, quint32 last);
     void decodeFrame(BitStream &bits, int outputLength);
 
     quint32 windowSize;

@@ -29,6 +29,9 @@ constexpr quint64 FrameSlack = 6144;
 // Our own limits: directory chunks are 4 KiB in practice, help files a few megabytes at most.
 constexpr quint64 MaxChunkLength = 1 << 20;
 constexpr quint64 MaxContentLength = quint64(64) << 20;
+// Real help files hold a few thousand entries; these bound the memory a hostile directory costs.
+constexpr qsizetype MaxChunks = 1 << 16;
+constexpr qsizetype MaxEntries = 1 << 18;
 
 constexpr char ResetTablePath[] = "::DataSpace/Storage/MSCompressed/Transform/"
                                   "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
@@ -74,7 +77,11 @@ int compareNames(const QByteArray &left, const QByteArray &right)
 class ArchiveCheck
 {
 public:
-    explicit ArchiveCheck(QByteArrayView data) : data(data), size(quint64(data.size())) {}
+    explicit ArchiveCheck(QByteArrayView data)
+        : data(data)
+        , size(quint64(data.size()))
+    {
+    }
 
     void run()
     {
@@ -90,7 +97,7 @@ private:
     quint32 u32(quint64 offset) const
     {
         if (!fits(offset, 4))
-            throw Invalid{"a header runs past the end of the file"};
+            throw Invalid { "a header runs past the end of the file" };
         const auto *p = reinterpret_cast<const uchar *>(data.data()) + offset;
         return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
     }
@@ -104,23 +111,23 @@ private:
     {
         // chmlib always fetches a version 3 header's worth of bytes.
         if (size < ItsfLength || !hasSignature(0, "ITSF"))
-            throw Invalid{"not a compiled help file"};
+            throw Invalid { "not a compiled help file" };
         const qint32 version = qint32(u32(4));
         const qint32 headerLength = qint32(u32(8));
         if (!((version == 2 && headerLength >= 0x58) || (version == 3 && headerLength >= 0x60)))
-            throw Invalid{"unknown file header version"};
+            throw Invalid { "unknown file header version" };
         const quint64 directoryOffset = u64(0x48);
         const quint64 directoryLength = u64(0x50);
         dataOffset = version == 3 ? u64(0x58) : directoryOffset + directoryLength;
         if (dataOffset > size)
-            throw Invalid{"content offset past the end of the file"};
+            throw Invalid { "content offset past the end of the file" };
 
         if (!fits(directoryOffset, ItspLength) || !hasSignature(directoryOffset, "ITSP")
             || u32(directoryOffset + 4) != 1 || u32(directoryOffset + 8) != ItspLength)
-            throw Invalid{"bad directory header"};
+            throw Invalid { "bad directory header" };
         chunkLength = u32(directoryOffset + 0x10);
         if (chunkLength <= ListingHeaderLength || chunkLength > MaxChunkLength)
-            throw Invalid{"bad directory chunk size"};
+            throw Invalid { "bad directory chunk size" };
         chunksStart = directoryOffset + ItspLength;
         indexRoot = qint32(u32(directoryOffset + 0x1c));
         listingHead = qint32(u32(directoryOffset + 0x20));
@@ -134,7 +141,7 @@ private:
         quint64 value = 0;
         for (;;) {
             if (cursor >= end)
-                throw Invalid{"directory entry runs past its chunk"};
+                throw Invalid { "directory entry runs past its chunk" };
             const uchar byte = chunk[cursor++];
             if (byte < 0x80)
                 return (value << 7) + byte;
@@ -147,11 +154,11 @@ private:
         const quint64 length = readCword(chunk, cursor, end);
         // chmlib indexes name[length - 1] without checking for an empty name.
         if (length == 0 || length > MaxPathLength || length > end - cursor)
-            throw Invalid{"bad directory entry name"};
+            throw Invalid { "bad directory entry name" };
         QByteArray name(reinterpret_cast<const char *>(chunk + cursor), qsizetype(length));
         cursor += length;
         if (name.contains('\0'))
-            throw Invalid{"bad directory entry name"};
+            throw Invalid { "bad directory entry name" };
         return name;
     }
 
@@ -162,7 +169,9 @@ private:
             return *found;
         const quint64 offset = chunksStart + quint64(number) * chunkLength;
         if (number < 0 || !fits(offset, chunkLength))
-            throw Invalid{"directory chunk past the end of the file"};
+            throw Invalid { "directory chunk past the end of the file" };
+        if (chunks.size() >= MaxChunks)
+            throw Invalid { "too many directory chunks" };
         const auto *bytes = reinterpret_cast<const uchar *>(data.data()) + offset;
 
         Chunk parsed;
@@ -177,15 +186,17 @@ private:
             freeSpace = u32(offset + 4);
             cursor = IndexHeaderLength;
         } else {
-            throw Invalid{"unknown directory chunk"};
+            throw Invalid { "unknown directory chunk" };
         }
         if (freeSpace > chunkLength - cursor)
-            throw Invalid{"bad free space in a directory chunk"};
+            throw Invalid { "bad free space in a directory chunk" };
         const quint64 end = chunkLength - freeSpace;
         while (cursor < end) {
+            if (++entryCount > MaxEntries)
+                throw Invalid { "too many directory entries" };
             QByteArray name = readName(bytes, cursor, end);
             if (parsed.listing) {
-                Entry entry{name, 0, 0, 0};
+                Entry entry { name, 0, 0, 0 };
                 entry.space = readCword(bytes, cursor, end);
                 entry.start = readCword(bytes, cursor, end);
                 entry.length = readCword(bytes, cursor, end);
@@ -193,8 +204,8 @@ private:
             } else {
                 const quint64 child = readCword(bytes, cursor, end);
                 if (child > quint64((size - chunksStart) / chunkLength))
-                    throw Invalid{"directory index points past the end of the file"};
-                parsed.index.append({name, qint32(child)});
+                    throw Invalid { "directory index points past the end of the file" };
+                parsed.index.append({ name, qint32(child) });
             }
         }
         return *chunks.insert(number, parsed);
@@ -211,7 +222,7 @@ private:
             qint32 number;
             qsizetype child;
         };
-        std::vector<Frame> stack{{indexRoot, 0}};
+        std::vector<Frame> stack { { indexRoot, 0 } };
         state.insert(indexRoot, Open);
         while (!stack.empty()) {
             const qint32 number = stack.back().number;
@@ -225,20 +236,20 @@ private:
             const qint32 next = current.index[child].chunk;
             const int seen = state.value(next, 0);
             if (seen == Open)
-                throw Invalid{"directory index loops"};
+                throw Invalid { "directory index loops" };
             if (seen == 0) {
                 state.insert(next, Open);
-                stack.push_back({next, 0});
+                stack.push_back({ next, 0 });
             }
         }
 
         QHash<qint32, bool> listed;
         for (qint32 number = listingHead; number != -1; number = chunk(number).next) {
             if (listed.contains(number))
-                throw Invalid{"directory listing loops"};
+                throw Invalid { "directory listing loops" };
             listed.insert(number, true);
             if (!chunk(number).listing)
-                throw Invalid{"directory listing chain leaves the listing chunks"};
+                throw Invalid { "directory listing chain leaves the listing chunks" };
         }
     }
 
@@ -247,14 +258,14 @@ private:
         for (const Chunk &parsed : std::as_const(chunks)) {
             for (const Entry &entry : parsed.entries) {
                 if (entry.space > 1)
-                    throw Invalid{"unknown content section"};
+                    throw Invalid { "unknown content section" };
                 if (entry.space == 0 && entry.length > 0
                     && (entry.start > size || !fits(dataOffset + entry.start, entry.length)))
-                    throw Invalid{"an object runs past the end of the file"};
-                for (const char *special : {ResetTablePath, ContentPath, ControlDataPath}) {
+                    throw Invalid { "an object runs past the end of the file" };
+                for (const char *special : { ResetTablePath, ContentPath, ControlDataPath }) {
                     // One of each, so that chmlib and this check cannot pick different ones.
                     if (compareNames(entry.path, special) == 0 && ++specialCount[special] > 1)
-                        throw Invalid{"duplicate compression header"};
+                        throw Invalid { "duplicate compression header" };
                 }
             }
         }
@@ -297,7 +308,7 @@ private:
 
         // From here on chmlib uses whatever the control data held, even when it failed to read it.
         if (controlData->length < ControlDataMinLength || controlData->length > ControlDataMaxLength)
-            throw Invalid{"bad compression control data"};
+            throw Invalid { "bad compression control data" };
         const quint64 control = dataOffset + controlData->start;
         quint32 resetInterval = u32(control + 0x0c);
         quint32 windowSize = u32(control + 0x10);
@@ -311,10 +322,10 @@ private:
             ++windowBits;
         if (!hasSignature(control + 4, "LZXC") || windowBits > 21 || resetInterval == 0
             || resetInterval % (windowSize / 2) != 0)
-            throw Invalid{"bad compression control data"};
+            throw Invalid { "bad compression control data" };
         const quint32 resetBlocks = resetInterval / (windowSize / 2) * windowsPerReset;
         if (resetBlocks == 0)
-            throw Invalid{"bad compression control data"};
+            throw Invalid { "bad compression control data" };
 
         const quint64 table = dataOffset + resetTable->start;
         const quint32 blockCount = u32(table + 4);
@@ -323,9 +334,9 @@ private:
         const quint64 blockLength = u64(table + 32);
         if (blockCount == 0 || blockLength == 0 || blockLength > windowSize
             || blockCount > MaxContentLength / blockLength)
-            throw Invalid{"bad compression reset table"};
+            throw Invalid { "bad compression reset table" };
         if (tableOffset > resetTable->length || quint64(blockCount) * 8 > resetTable->length - tableOffset)
-            throw Invalid{"bad compression reset table"};
+            throw Invalid { "bad compression reset table" };
         const quint64 contentLength = quint64(blockCount) * blockLength;
 
         // chmlib decodes a frame only to reach an object's bytes, and every frame before it back
@@ -336,7 +347,7 @@ private:
                 if (entry.space != 1 || entry.length == 0)
                     continue;
                 if (entry.length > contentLength || entry.start > contentLength - entry.length)
-                    throw Invalid{"a compressed object runs past the compressed content"};
+                    throw Invalid { "a compressed object runs past the compressed content" };
                 framesUsed = qMax(framesUsed, (entry.start + entry.length - 1) / blockLength + 1);
             }
         }
@@ -345,18 +356,18 @@ private:
         const qsizetype frameBuffer = qsizetype(blockLength + FrameSlack);
         for (quint32 block = 0; block < framesUsed; ++block) {
             const quint64 start = u64(table + tableOffset + quint64(block) * 8);
-            const quint64 end = block + 1 < blockCount ? u64(table + tableOffset + quint64(block) * 8 + 8)
-                                                       : compressedLength;
+            const quint64 end
+                = block + 1 < blockCount ? u64(table + tableOffset + quint64(block) * 8 + 8) : compressedLength;
             const qint64 length = qint64(end - start);
             if (length < 0 || quint64(length) > blockLength + FrameSlack || start > content->length
                 || quint64(length) > content->length - start
                 || !fits(dataOffset + content->start + start, quint64(length)))
-                throw Invalid{"bad compressed frame bounds"};
+                throw Invalid { "bad compressed frame bounds" };
             if (block % resetBlocks == 0)
                 decoder.reset();
             const QByteArrayView frame = data.sliced(qsizetype(dataOffset + content->start + start), qsizetype(length));
             if (!decoder.decompress(frame, frameBuffer, int(blockLength)))
-                throw Invalid{"corrupt compressed frame"};
+                throw Invalid { "corrupt compressed frame" };
         }
     }
 
@@ -368,6 +379,7 @@ private:
     qint32 indexRoot = -1;
     qint32 listingHead = -1;
     QHash<qint32, Chunk> chunks;
+    qsizetype entryCount = 0;
     QHash<const char *, int> specialCount;
 };
 

@@ -23,7 +23,9 @@ constexpr char FileProperty[] = "helpFile";
 class ChmBrowser : public QTextBrowser
 {
 public:
-    ChmBrowser(const ChmArchive *archive, QWidget *parent) : QTextBrowser(parent), archive(archive)
+    ChmBrowser(const ChmArchive *archive, QWidget *parent)
+        : QTextBrowser(parent)
+        , archive(archive)
     {
         setOpenLinks(true);
         setOpenExternalLinks(false);
@@ -61,7 +63,8 @@ class HelpWindow : public QWidget
 {
 public:
     HelpWindow(std::unique_ptr<ChmArchive> file, const QString &path, QWidget *owner)
-        : QWidget(owner, Qt::Window), archive(std::move(file))
+        : QWidget(owner, Qt::Window)
+        , archive(std::move(file))
     {
         setObjectName(ViewerName);
         setProperty(FileProperty, path);
@@ -73,12 +76,12 @@ public:
         auto *toolBar = new QToolBar(this);
         toolBar->setObjectName(QStringLiteral("helpToolBar"));
         toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-        QAction *back = toolBar->addAction(style()->standardIcon(QStyle::SP_ArrowBack), QStringLiteral("Back"),
-                                           browser, &QTextBrowser::backward);
-        QAction *forward = toolBar->addAction(style()->standardIcon(QStyle::SP_ArrowForward),
-                                              QStringLiteral("Forward"), browser, &QTextBrowser::forward);
-        toolBar->addAction(style()->standardIcon(QStyle::SP_DirHomeIcon), QStringLiteral("Home"), browser,
-                           &QTextBrowser::home);
+        QAction *back = toolBar->addAction(
+            style()->standardIcon(QStyle::SP_ArrowBack), QStringLiteral("Back"), browser, &QTextBrowser::backward);
+        QAction *forward = toolBar->addAction(
+            style()->standardIcon(QStyle::SP_ArrowForward), QStringLiteral("Forward"), browser, &QTextBrowser::forward);
+        toolBar->addAction(
+            style()->standardIcon(QStyle::SP_DirHomeIcon), QStringLiteral("Home"), browser, &QTextBrowser::home);
         back->setEnabled(false);
         forward->setEnabled(false);
         connect(browser, &QTextBrowser::backwardAvailable, back, &QAction::setEnabled);

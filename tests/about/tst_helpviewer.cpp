@@ -195,8 +195,8 @@ RawObject rawObject(const QString &file, const char *path)
     if (chm_resolve_object(handle, path, &unit) == CHM_RESOLVE_SUCCESS && unit.space == CHM_UNCOMPRESSED) {
         object.start = unit.start;
         object.data.resize(qsizetype(unit.length));
-        chm_retrieve_object(handle, &unit, reinterpret_cast<unsigned char *>(object.data.data()), 0,
-                            LONGINT64(unit.length));
+        chm_retrieve_object(
+            handle, &unit, reinterpret_cast<unsigned char *>(object.data.data()), 0, LONGINT64(unit.length));
     }
     chm_close(handle);
     return object;
@@ -274,13 +274,13 @@ void tst_HelpViewer::initTestCase()
 
     const QString source = work.filePath(QStringLiteral("src"));
     QVERIFY(writeFile(source + "/index.htm",
-                      page(QStringLiteral("style/help.css"),
-                           QStringLiteral("<h1>Welcome page</h1><p><a href=\"sub/second.htm\">Second page</a></p>"
-                                          "<p><img src=\"images/mark.png\"></p>"))));
+        page(QStringLiteral("style/help.css"),
+            QStringLiteral("<h1>Welcome page</h1><p><a href=\"sub/second.htm\">Second page</a></p>"
+                           "<p><img src=\"images/mark.png\"></p>"))));
     QVERIFY(writeFile(source + "/sub/second.htm",
-                      page(QStringLiteral("../style/help.css"),
-                           QStringLiteral("<h1>Second page heading</h1><p><img src=\"../images/mark.png\"></p>"
-                                          "<p><a href=\"../index.htm\">Back to the start</a></p>"))));
+        page(QStringLiteral("../style/help.css"),
+            QStringLiteral("<h1>Second page heading</h1><p><img src=\"../images/mark.png\"></p>"
+                           "<p><a href=\"../index.htm\">Back to the start</a></p>"))));
     QVERIFY(writeFile(source + "/other.htm", page(QString(), QStringLiteral("<h1>Other page</h1>"))));
     QVERIFY(writeFile(source + "/b_page.htm", page(QString(), QStringLiteral("<h1>Page B</h1>"))));
     QVERIFY(writeFile(source + "/a_page.htm", page(QString(), QStringLiteral("<h1>Page A</h1>"))));
@@ -288,11 +288,12 @@ void tst_HelpViewer::initTestCase()
     QVERIFY(writeFile(source + "/style/help.css", css.toUtf8()));
     QVERIFY(writeFile(source + "/images/mark.png", png));
 
-    const QStringList all{"index.htm", "sub/second.htm", "other.htm", "long.htm", "style/help.css", "images/mark.png"};
+    const QStringList all { "index.htm", "sub/second.htm", "other.htm", "long.htm", "style/help.css",
+        "images/mark.png" };
     withWindows = compile(QStringLiteral("windows"), QStringLiteral("Default topic=other.htm\nDefault Window=main\n"),
-                          QStringLiteral("main=\"Test\",,,\"index.htm\",\"index.htm\",,,,,0x2520,,0x3006,,,,,,,,0\n"), all);
+        QStringLiteral("main=\"Test\",,,\"index.htm\",\"index.htm\",,,,,0x2520,,0x3006,,,,,,,,0\n"), all);
     withSystemTopic = compile(QStringLiteral("system"), QStringLiteral("Default topic=other.htm\n"), QString(), all);
-    withoutTopic = compile(QStringLiteral("plain"), QString(), QString(), {"b_page.htm", "a_page.htm"});
+    withoutTopic = compile(QStringLiteral("plain"), QString(), QString(), { "b_page.htm", "a_page.htm" });
     QVERIFY(!withWindows.isEmpty() && !withSystemTopic.isEmpty() && !withoutTopic.isEmpty());
 }
 
@@ -301,8 +302,8 @@ void tst_HelpViewer::cleanup()
     owner.reset();
 }
 
-QString tst_HelpViewer::compile(const QString &name, const QString &options, const QString &windows,
-                                const QStringList &files)
+QString tst_HelpViewer::compile(
+    const QString &name, const QString &options, const QString &windows, const QStringList &files)
 {
     const QString source = work.filePath(QStringLiteral("src"));
     QString project = QStringLiteral("[OPTIONS]\nCompatibility=1.1 or later\nCompiled file=%1.chm\n"
@@ -317,8 +318,8 @@ QString tst_HelpViewer::compile(const QString &name, const QString &options, con
 
     QProcess chmcmd;
     chmcmd.setWorkingDirectory(source);
-    chmcmd.start(QStandardPaths::findExecutable(QStringLiteral("chmcmd")),
-                 {QStringLiteral("--no-html-scan"), name + ".hhp"});
+    chmcmd.start(
+        QStandardPaths::findExecutable(QStringLiteral("chmcmd")), { QStringLiteral("--no-html-scan"), name + ".hhp" });
     if (!chmcmd.waitForFinished(60000) || chmcmd.exitCode() != 0)
         return {};
     const QString output = work.filePath(name + ".chm");
@@ -348,9 +349,12 @@ void tst_HelpViewer::opensAtDefaultTopic_data()
     QTest::addColumn<QString>("heading");
 
     // The window's start page wins over the #SYSTEM default topic, which wins over the first page.
-    QTest::newRow("window start page") << withWindows << "/index.htm" << "Welcome page";
-    QTest::newRow("system default topic") << withSystemTopic << "/other.htm" << "Other page";
-    QTest::newRow("first page") << withoutTopic << "/a_page.htm" << "Page A";
+    QTest::newRow("window start page") << withWindows << "/index.htm"
+                                       << "Welcome page";
+    QTest::newRow("system default topic") << withSystemTopic << "/other.htm"
+                                          << "Other page";
+    QTest::newRow("first page") << withoutTopic << "/a_page.htm"
+                                << "Page A";
 }
 
 void tst_HelpViewer::opensAtDefaultTopic()
@@ -488,15 +492,14 @@ void tst_HelpViewer::hostileFilesOpenNothing_data()
     QCOMPARE(valid.mid(qsizetype(chunk), 4), QByteArray("PMGL"));
     const RawObject control = rawObject(withWindows, "::DataSpace/Storage/MSCompressed/ControlData");
     const RawObject resetTable = rawObject(withWindows,
-                                           "::DataSpace/Storage/MSCompressed/Transform/"
-                                           "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable");
+        "::DataSpace/Storage/MSCompressed/Transform/"
+        "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable");
     QCOMPARE(control.data.mid(4, 4), QByteArray("LZXC"));
     QVERIFY(resetTable.data.size() >= 0x28);
     const qsizetype controlAt = qsizetype(dataOffset + control.start);
     const qsizetype resetAt = qsizetype(dataOffset + resetTable.start);
-    const auto setWord = [](QByteArray &file, qsizetype at, quint32 value) {
-        qToLittleEndian<quint32>(value, file.data() + at);
-    };
+    const auto setWord
+        = [](QByteArray &file, qsizetype at, quint32 value) { qToLittleEndian<quint32>(value, file.data() + at); };
 
     QTest::newRow("zero length") << QByteArray();
     QTest::newRow("one byte") << valid.left(1);
@@ -514,26 +517,20 @@ void tst_HelpViewer::hostileFilesOpenNothing_data()
     QTest::newRow("listing chain loops") << patched(valid, [&](QByteArray &file) {
         setWord(file, qsizetype(chunk) + 0x10, 0); // next chunk: itself
     });
-    QTest::newRow("free space larger than the chunk") << patched(valid, [&](QByteArray &file) {
-        setWord(file, qsizetype(chunk) + 4, 0xfffffff0);
-    });
-    QTest::newRow("empty entry name") << patched(valid, [&](QByteArray &file) {
-        file[qsizetype(chunk) + 0x14] = 0;
-    });
-    QTest::newRow("zero windows per reset") << patched(valid, [&](QByteArray &file) {
-        setWord(file, controlAt + 0x14, 0);
-    });
-    QTest::newRow("window size LZX cannot do") << patched(valid, [&](QByteArray &file) {
-        setWord(file, controlAt + 0x10, 3);
-    });
+    QTest::newRow("free space larger than the chunk")
+        << patched(valid, [&](QByteArray &file) { setWord(file, qsizetype(chunk) + 4, 0xfffffff0); });
+    QTest::newRow("empty entry name") << patched(valid, [&](QByteArray &file) { file[qsizetype(chunk) + 0x14] = 0; });
+    QTest::newRow("zero windows per reset")
+        << patched(valid, [&](QByteArray &file) { setWord(file, controlAt + 0x14, 0); });
+    QTest::newRow("window size LZX cannot do")
+        << patched(valid, [&](QByteArray &file) { setWord(file, controlAt + 0x10, 3); });
     QTest::newRow("frame longer than its buffer") << patched(valid, [&](QByteArray &file) {
         // A frame ends where the next one starts: move the start of the third far away.
         const quint32 tableOffset = qFromLittleEndian<quint32>(resetTable.data.constData() + 12);
         setWord(file, resetAt + qsizetype(tableOffset) + 16, 0x7fffffff);
     });
-    QTest::newRow("reset table without blocks") << patched(valid, [&](QByteArray &file) {
-        setWord(file, resetAt + 4, 0);
-    });
+    QTest::newRow("reset table without blocks")
+        << patched(valid, [&](QByteArray &file) { setWord(file, resetAt + 4, 0); });
 }
 
 void tst_HelpViewer::hostileFilesOpenNothing()
@@ -575,8 +572,8 @@ void tst_HelpViewer::damagedFilesNeverCrash()
 
     // Either nothing opens, or every object reads back without harm.
     if (const auto archive = ChmArchive::open(file)) {
-        for (const char *path : {"/index.htm", "/sub/second.htm", "/long.htm", "/style/help.css", "/images/mark.png",
-                                 "/#SYSTEM", "/#WINDOWS", "/#STRINGS"})
+        for (const char *path : { "/index.htm", "/sub/second.htm", "/long.htm", "/style/help.css", "/images/mark.png",
+                 "/#SYSTEM", "/#WINDOWS", "/#STRINGS" })
             archive->read(QString::fromLatin1(path));
     }
     owner = std::make_unique<QWidget>();
@@ -604,8 +601,8 @@ void tst_HelpViewer::systemRecords_data()
     QTest::newRow("absent") << version + record(3, "Title") << 2 << QByteArray();
     QTest::newRow("no terminating NUL") << version + record(2, "a.htm") << 2 << QByteArray("a.htm");
     QTest::newRow("length past the end") << version + record(2, "a.htm", 0xffff) << 2 << QByteArray();
-    QTest::newRow("earlier record past the end") << version + record(3, "x", 60000) + record(2, "a.htm") << 2
-                                                 << QByteArray();
+    QTest::newRow("earlier record past the end")
+        << version + record(3, "x", 60000) + record(2, "a.htm") << 2 << QByteArray();
     QTest::newRow("record header cut short") << version + QByteArray("\x02\0", 2) << 2 << QByteArray();
     QTest::newRow("empty") << QByteArray() << 2 << QByteArray();
 }
@@ -642,22 +639,22 @@ void tst_HelpViewer::windowStartPages_data()
         qToLittleEndian<quint32>(size, bytes.data() + 4);
         return bytes + entries;
     };
-    const QList<QByteArray> mainPages{"index.htm", "home.htm"};
+    const QList<QByteArray> mainPages { "index.htm", "home.htm" };
 
-    QTest::newRow("default and home page") << table(1, 196, entry(1, 13, 23)) << strings << QByteArray("main")
-                                           << mainPages;
+    QTest::newRow("default and home page")
+        << table(1, 196, entry(1, 13, 23)) << strings << QByteArray("main") << mainPages;
     QTest::newRow("named window first") << table(2, 196, entry(6, 32, 0) + entry(1, 13, 23)) << strings
-                                        << QByteArray("MAIN") << (mainPages + QList<QByteArray>{"other.htm"});
-    QTest::newRow("count larger than the data") << table(1000000, 196, entry(1, 13, 23)) << strings << QByteArray()
-                                                << mainPages;
-    QTest::newRow("entries too small to hold pages") << table(1, 16, entry(1, 13, 23, 16)) << strings << QByteArray()
-                                                     << QList<QByteArray>();
-    QTest::newRow("string offsets past the strings") << table(1, 196, entry(1, 4000, 0xffffffff)) << strings
-                                                     << QByteArray() << QList<QByteArray>();
-    QTest::newRow("string without its NUL") << table(1, 196, entry(1, 13, 0)) << strings.left(20) << QByteArray()
-                                            << QList<QByteArray>();
-    QTest::newRow("unicode entry skipped") << table(1, 196, entry(1, 13, 23, 196, 1)) << strings << QByteArray()
-                                           << QList<QByteArray>();
+                                        << QByteArray("MAIN") << (mainPages + QList<QByteArray> { "other.htm" });
+    QTest::newRow("count larger than the data")
+        << table(1000000, 196, entry(1, 13, 23)) << strings << QByteArray() << mainPages;
+    QTest::newRow("entries too small to hold pages")
+        << table(1, 16, entry(1, 13, 23, 16)) << strings << QByteArray() << QList<QByteArray>();
+    QTest::newRow("string offsets past the strings")
+        << table(1, 196, entry(1, 4000, 0xffffffff)) << strings << QByteArray() << QList<QByteArray>();
+    QTest::newRow("string without its NUL")
+        << table(1, 196, entry(1, 13, 0)) << strings.left(20) << QByteArray() << QList<QByteArray>();
+    QTest::newRow("unicode entry skipped")
+        << table(1, 196, entry(1, 13, 23, 196, 1)) << strings << QByteArray() << QList<QByteArray>();
     QTest::newRow("header cut short") << QByteArray(5, '\1') << strings << QByteArray() << QList<QByteArray>();
 }
 
@@ -676,8 +673,8 @@ void tst_HelpViewer::lzxMirrorAgreesWithChmlib()
 {
     const RawObject content = rawObject(withWindows, "::DataSpace/Storage/MSCompressed/Content");
     const RawObject table = rawObject(withWindows,
-                                      "::DataSpace/Storage/MSCompressed/Transform/"
-                                      "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable");
+        "::DataSpace/Storage/MSCompressed/Transform/"
+        "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable");
     const RawObject control = rawObject(withWindows, "::DataSpace/Storage/MSCompressed/ControlData");
     QVERIFY(!content.data.isEmpty() && table.data.size() >= 0x28 && control.data.size() >= 0x18);
     const quint32 blockCount = qFromLittleEndian<quint32>(table.data.constData() + 4);
@@ -724,8 +721,8 @@ void tst_HelpViewer::lzxMirrorAgreesWithChmlib()
             std::copy(frame.begin(), frame.end(), input.begin());
             decoded = decoded
                 && LZXdecompress(state, reinterpret_cast<unsigned char *>(input.data()),
-                                 reinterpret_cast<unsigned char *>(output.data()), int(frame.size()), blockLength)
-                       == DECR_OK;
+                       reinterpret_cast<unsigned char *>(output.data()), int(frame.size()), blockLength)
+                    == DECR_OK;
         }
         LZXteardown(state);
         return decoded;
@@ -772,8 +769,8 @@ void tst_HelpViewer::lzxMirrorRejectsWildRepeatedOffset()
     std::copy(sound.begin(), sound.end(), input.begin());
     QByteArray output(frameLength, '\x55');
     QCOMPARE(LZXdecompress(state, reinterpret_cast<unsigned char *>(input.data()),
-                           reinterpret_cast<unsigned char *>(output.data()), int(sound.size()), frameLength),
-             DECR_OK);
+                 reinterpret_cast<unsigned char *>(output.data()), int(sound.size()), frameLength),
+        DECR_OK);
     LZXteardown(state);
     QCOMPARE(output.left(19), QByteArray("\1\2\3\4\5\6\7\10\11\12\13\14\15\16\17\20\20\20\0", 19));
 
@@ -808,7 +805,7 @@ void tst_HelpViewer::realHelpFileOpensAtItsFirstPage()
     const auto archive = ChmArchive::open(runtime + '/' + name);
     QVERIFY(archive);
     const QRegularExpression reference(QStringLiteral("(?:href|src)=\"([^\"#]+)[^\"]*\""));
-    QStringList pages{QStringLiteral("/index.htm")};
+    QStringList pages { QStringLiteral("/index.htm") };
     for (int i = 0; i < pages.size(); ++i) {
         const QString html = QString::fromUtf8(archive->read(pages[i]));
         QVERIFY2(!html.isEmpty(), qPrintable(pages[i]));
