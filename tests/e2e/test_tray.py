@@ -36,6 +36,8 @@ class XDisplay:
                                          ctypes.c_void_p]
         self.xlib.XFlush.argtypes = [ctypes.c_void_p]
         self.xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.xlib.XkbGetNamedIndicator.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_int),
+                                                   ctypes.POINTER(ctypes.c_int), ctypes.c_void_p, ctypes.c_void_p]
         self.display = self.xlib.XOpenDisplay(None)
         if not self.display:
             raise RuntimeError("cannot open the display " + os.environ.get("DISPLAY", ""))
@@ -48,6 +50,14 @@ class XDisplay:
 
     def tray_owner(self):
         return self.xlib.XGetSelectionOwner(self.display, self.atom("_NET_SYSTEM_TRAY_S0"))
+
+    def indicator(self, name):
+        """Whether the keyboard's indicator of that name ("Num Lock", "Caps Lock") is lit."""
+        index, state = ctypes.c_int(), ctypes.c_int()
+        if not self.xlib.XkbGetNamedIndicator(self.display, self.atom(name), ctypes.byref(index),
+                                              ctypes.byref(state), None, None):
+            raise RuntimeError(f"the keyboard has no {name} indicator")
+        return bool(state.value)
 
     def request_close(self, window):
         """Sends WM_DELETE_WINDOW straight to a window, as a session manager would; works on a hidden one."""
