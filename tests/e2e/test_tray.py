@@ -3,9 +3,13 @@
 import ctypes
 import ctypes.util
 import os
+import queue
 import shutil
+import socket
+import struct
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -70,6 +74,314 @@ class XDisplay:
         event.data[1] = 0  # CurrentTime
         self.xlib.XSendEvent(self.display, window, 0, 0, ctypes.byref(event))
         self.xlib.XFlush(self.display)
+
+
+# --- A StatusNotifierItem host for the tests: a private session bus, and a watcher on it written
+# --- against the bare D-Bus wire protocol (Python has no D-Bus binding installed here).
+
+def alignment(code):
+    return {"y": 1, "g": 1, "v": 1, "(": 8, "{": 8}.get(code, 4)
+
+
+def one_type(signature):
+    """The first complete type of a signature."""
+    if signature[0] == "a":
+        return "a" + one_type(signature[1:])
+    if signature[0] in "({":
+        depth = 0
+        for i, ch in enumerate(signature):
+            depth += ch in "({"
+            depth -= ch in ")}"
+            if depth == 0:
+                return signature[:i + 1]
+    return signature[0]
+
+
+def split_types(signature):
+    types = []
+    while signature:
+        types.append(one_type(signature))
+        signature = signature[len(types[-1]):]
+    return types
+
+
+class Marshal:
+    """Little-endian D-Bus marshalling of the few types the watcher needs."""
+
+    def __init__(self):
+        self.buf = bytearray()
+
+    def align(self, n):
+        self.buf += bytes(-len(self.buf) % n)
+
+    def put(self, signature, value):
+        code = signature[0]
+        if code == "y":
+            self.buf.append(value)
+        elif code in "bu":
+            self.align(4)
+            self.buf += struct.pack("<I", int(value))
+        elif code == "i":
+            self.align(4)
+            self.buf += struct.pack("<i", value)
+        elif code in "so":
+            data = value.encode()
+            self.align(4)
+            self.buf += struct.pack("<I", len(data)) + data + b"\0"
+        elif code == "g":
+            data = value.encode()
+            self.buf += bytes([len(data)]) + data + b"\0"
+        elif code == "v":
+            inner_signature, inner = value
+            self.put("g", inner_signature)
+            self.put(inner_signature, inner)
+        elif code == "a":
+            element = one_type(signature[1:])
+            self.align(4)
+            length_at = len(self.buf)
+            self.buf += bytes(4)
+            self.align(alignment(element[0]))
+            begin = len(self.buf)
+            for item in (value.items() if element[0] == "{" else value):
+                self.put(element, item)
+            struct.pack_into("<I", self.buf, length_at, len(self.buf) - begin)
+        elif code in "({":
+            self.align(8)
+            for member, item in zip(split_types(signature[1:-1]), value):
+                self.put(member, item)
+        else:
+            raise ValueError(f"cannot marshal {signature}")
+
+
+class Unmarshal:
+    def __init__(self, data, pos=0):
+        self.data, self.pos = data, pos
+
+    def align(self, n):
+        self.pos += -self.pos % n
+
+    def take(self, fmt, size):
+        self.align(size)
+        value = struct.unpack_from(fmt, self.data, self.pos)[0]
+        self.pos += size
+        return value
+
+    def get(self, signature):
+        code = signature[0]
+        if code == "y":
+            self.pos += 1
+            return self.data[self.pos - 1]
+        if code in "bu":
+            return self.take("<I", 4)
+        if code == "i":
+            return self.take("<i", 4)
+        if code in "so":
+            length = self.take("<I", 4)
+            value = self.data[self.pos:self.pos + length].decode()
+            self.pos += length + 1
+            return value
+        if code == "g":
+            length = self.data[self.pos]
+            value = self.data[self.pos + 1:self.pos + 1 + length].decode()
+            self.pos += length + 2
+            return value
+        if code == "v":
+            inner_signature = self.get("g")
+            return inner_signature, self.get(inner_signature)
+        if code == "a":
+            element = one_type(signature[1:])
+            length = self.take("<I", 4)
+            self.align(alignment(element[0]))
+            end, items = self.pos + length, []
+            while self.pos < end:
+                items.append(self.get(element))
+            return dict(items) if element[0] == "{" else items
+        if code in "({":
+            self.align(8)
+            return tuple(self.get(member) for member in split_types(signature[1:-1]))
+        raise ValueError(f"cannot unmarshal {signature}")
+
+
+HEADER_FIELDS = {1: ("path", "o"), 2: ("interface", "s"), 3: ("member", "s"), 4: ("error", "s"),
+                 5: ("reply_serial", "u"), 6: ("destination", "s"), 7: ("sender", "s"), 8: ("signature", "g")}
+FIELD_CODES = {name: (code, kind) for code, (name, kind) in HEADER_FIELDS.items()}
+METHOD_CALL, METHOD_RETURN, ERROR = 1, 2, 3
+NO_REPLY_EXPECTED = 1
+
+
+class Connection:
+    """A bare D-Bus client: enough to own a name, answer calls and make calls."""
+
+    def __init__(self, address, handler=None):
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.sock.connect(address.split("unix:path=", 1)[1].split(",")[0])
+        self.sock.sendall(b"\0AUTH EXTERNAL " + str(os.getuid()).encode().hex().encode() + b"\r\n")
+        answer = b""
+        while not answer.endswith(b"\r\n"):
+            answer += self.sock.recv(1)
+        if not answer.startswith(b"OK"):
+            raise RuntimeError(f"the bus refused us: {answer!r}")
+        self.sock.sendall(b"BEGIN\r\n")
+        self.serial = 0
+        self.lock = threading.Lock()
+        self.replies = {}
+        self.handler = handler
+        self.buffer = b""
+        threading.Thread(target=self.read_loop, daemon=True).start()
+        self.call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "Hello")
+
+    def send(self, kind, fields, signature="", args=(), flags=0, waiter=None):
+        body = Marshal()
+        for member, value in zip(split_types(signature), args):
+            body.put(member, value)
+        if signature:
+            fields = dict(fields, signature=signature)
+        with self.lock:
+            self.serial += 1
+            if waiter:
+                self.replies[self.serial] = waiter
+            header = Marshal()
+            header.buf += struct.pack("<cBBBII", b"l", kind, flags, 1, len(body.buf), self.serial)
+            header.put("a(yv)", [(FIELD_CODES[name][0], (FIELD_CODES[name][1], value))
+                                 for name, value in fields.items()])
+            header.align(8)
+            self.sock.sendall(bytes(header.buf) + bytes(body.buf))
+
+    def call(self, destination, path, interface, member, signature="", args=(), timeout=10):
+        waiter = queue.Queue()
+        self.send(METHOD_CALL, {"path": path, "interface": interface, "member": member,
+                                "destination": destination}, signature, args, waiter=waiter)
+        kind, message = waiter.get(timeout=timeout)
+        if kind == ERROR:
+            raise RuntimeError(f"{message['error']}: {message['body']}")
+        return message["body"]
+
+    def reply(self, message, signature="", args=()):
+        self.send(METHOD_RETURN, {"reply_serial": message["serial"], "destination": message["sender"]},
+                  signature, args)
+
+    def error(self, message, name, text):
+        self.send(ERROR, {"reply_serial": message["serial"], "destination": message["sender"], "error": name},
+                  "s", (text,))
+
+    def receive(self, n):
+        while len(self.buffer) < n:
+            chunk = self.sock.recv(65536)
+            if not chunk:
+                raise EOFError
+            self.buffer += chunk
+        data, self.buffer = self.buffer[:n], self.buffer[n:]
+        return data
+
+    def read_loop(self):
+        try:
+            while True:
+                fixed = self.receive(16)
+                body_length, serial, fields_length = struct.unpack_from("<III", fixed, 4)
+                data = fixed + self.receive(fields_length + -fields_length % 8 + body_length)
+                header = Unmarshal(data, 12)
+                message = {"kind": data[1], "flags": data[2], "serial": serial}
+                for code, (_, value) in header.get("a(yv)"):
+                    if code in HEADER_FIELDS:
+                        message[HEADER_FIELDS[code][0]] = value
+                header.align(8)
+                body = Unmarshal(data[header.pos:])
+                message["body"] = [body.get(t) for t in split_types(message.get("signature", ""))]
+                if message["kind"] in (METHOD_RETURN, ERROR):
+                    waiter = self.replies.pop(message.get("reply_serial"), None)
+                    if waiter:
+                        waiter.put((message["kind"], message))
+                elif message["kind"] == METHOD_CALL and self.handler:
+                    self.handler(self, message)
+        except (EOFError, OSError):
+            pass
+
+    def close(self):
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.sock.close()
+
+
+WATCHER = "org.kde.StatusNotifierWatcher"
+WATCHER_INTROSPECTION = """<!DOCTYPE node PUBLIC "-//freedesktop//DTD D-BUS Object Introspection 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd">
+<node><interface name="org.kde.StatusNotifierWatcher">
+<method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
+<method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
+<property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+<property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+<property name="ProtocolVersion" type="i" access="read"/>
+</interface></node>"""
+
+
+class StatusNotifierWatcher:
+    """A private session bus with a watcher that says a host is there and records the items."""
+
+    def __init__(self):
+        self.tmp = tempfile.TemporaryDirectory(prefix="ombrix-bus-")
+        config = os.path.join(self.tmp.name, "bus.conf")
+        with open(config, "w") as f:
+            f.write(f"""<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig><type>session</type><listen>unix:path={self.tmp.name}/bus</listen><auth>EXTERNAL</auth>
+<policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>
+<allow own="*"/></policy></busconfig>""")
+        self.daemon = subprocess.Popen(["dbus-daemon", "--nofork", "--config-file", config, "--print-address"],
+                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.address = self.daemon.stdout.readline().strip()
+        self.items = queue.Queue()
+        self.connection = Connection(self.address, self.handle)
+        self.bus_call("RequestName", "su", (WATCHER, 4))
+
+    def bus_call(self, member, signature="", args=()):
+        return self.connection.call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                    member, signature, args)
+
+    def handle(self, conn, msg):
+        member = msg.get("member")
+        properties = {"IsStatusNotifierHostRegistered": ("b", True), "ProtocolVersion": ("i", 0),
+                      "RegisteredStatusNotifierItems": ("as", [])}
+        if member == "Introspect":
+            conn.reply(msg, "s", (WATCHER_INTROSPECTION,))
+        elif member == "Get" and msg["body"][1] in properties:
+            conn.reply(msg, "v", (properties[msg["body"][1]],))
+        elif member == "GetAll":
+            conn.reply(msg, "a{sv}", (properties,))
+        elif member == "RegisterStatusNotifierItem":
+            service = msg["body"][0]
+            # A service name, or an object path on the caller's connection.
+            if service.startswith("/"):
+                self.items.put((msg["sender"], service))
+            else:
+                self.items.put((service, "/StatusNotifierItem"))
+            conn.reply(msg)
+        elif not msg["flags"] & NO_REPLY_EXPECTED:
+            conn.error(msg, "org.freedesktop.DBus.Error.UnknownMethod", str(member))
+
+    def next_item(self, timeout=15):
+        return self.items.get(timeout=timeout)
+
+    def item_property(self, item, name):
+        service, path = item
+        return self.connection.call(service, path, "org.freedesktop.DBus.Properties", "Get", "ss",
+                                    ("org.kde.StatusNotifierItem", name))[0][1]
+
+    def item_alive(self, item):
+        return bool(self.bus_call("NameHasOwner", "s", (item[0],))[0])
+
+    def send_to_item(self, item, member):
+        """What a host sends on a click: no reply awaited, like a panel."""
+        service, path = item
+        self.connection.send(METHOD_CALL, {"path": path, "interface": "org.kde.StatusNotifierItem", "member": member,
+                                 "destination": service}, "ii", (0, 0), flags=NO_REPLY_EXPECTED)
+
+    def close(self):
+        self.connection.close()
+        self.daemon.terminate()
+        self.daemon.wait(timeout=10)
+        self.tmp.cleanup()
 
 
 class TrayHost:
@@ -271,6 +583,48 @@ class MinimizeAndRestore(TrayTestCase):
         self.x.request_close(self.program.wid)
         self.assertEqual(self.program.wait_exit(), 0)
         self.assertEqual(self.icons(), [])
+
+
+class StatusNotifierHost(unittest.TestCase):
+    """No XEmbed tray, but a StatusNotifierItem host: Qt's tray icon serves, activation restores."""
+
+    def setUp(self):
+        self.x = XDisplay()
+        self.addCleanup(self.x.close)
+        wait_for(lambda: not self.x.tray_owner(), what="no XEmbed tray to be running")
+        self.watcher = StatusNotifierWatcher()
+        self.addCleanup(self.watcher.close)
+        self.program = Program()
+        self.addCleanup(self.program.stop)
+        self.program.start(env={"DBUS_SESSION_BUS_ADDRESS": self.watcher.address})
+
+    def minimize(self):
+        self.program.activate()
+        key("ctrl+m")
+        wait_for(lambda: not self.program.mapped(), what="the window to unmap")
+        item = self.watcher.next_item()
+        self.assertEqual(self.watcher.item_property(item, "ToolTip")[2], TIP)
+        return item
+
+    def test_activation_and_context_request_restore(self):
+        item = self.minimize()
+        # A middle click is not a restore.
+        self.watcher.send_to_item(item, "SecondaryActivate")
+        time.sleep(1.0)
+        self.assertFalse(self.program.mapped())
+        self.assertEqual(self.program.dialogs(), [])
+
+        self.watcher.send_to_item(item, "Activate")
+        wait_for(self.program.mapped, what="the window to map again")
+        wait_for(lambda: not self.watcher.item_alive(item), what="the item to go away")
+
+        item = self.minimize()
+        windows = self.program.all_windows()
+        self.watcher.send_to_item(item, "ContextMenu")
+        wait_for(self.program.mapped, what="the window to map again")
+        wait_for(lambda: not self.watcher.item_alive(item), what="the item to go away")
+        # No menu comes with it.
+        self.assertEqual(self.program.all_windows() - windows, {self.program.wid})
 
 
 class NoTrayHost(unittest.TestCase):
