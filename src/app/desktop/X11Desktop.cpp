@@ -149,7 +149,7 @@ constexpr long SystemTrayRequestDock = 0;
 class XEmbedTray : public NotificationArea, public EventFilterScope
 {
 public:
-    XEmbedTray(Display *display)
+    explicit XEmbedTray(Display *display)
         : display(display)
         , root(DefaultRootWindow(display))
     {
@@ -220,6 +220,8 @@ public:
             const auto *reparent = reinterpret_cast<const xcb_reparent_notify_event_t *>(event);
             if (reparent->parent != root)
                 showDocked(reparent->window);
+            else
+                dropOrphan(reparent->window);
             break;
         }
         case XCB_DESTROY_NOTIFY: {
@@ -270,13 +272,27 @@ private:
         // itself, and gives it a width of one pixel.
     }
 
+    Icon *iconOf(Window window)
+    {
+        for (Icon &icon : icons) {
+            if (icon.widget && icon.widget->internalWinId() == window)
+                return &icon;
+        }
+        return nullptr;
+    }
+
     void showDocked(Window window)
     {
-        for (const Icon &icon : std::as_const(icons)) {
-            if (icon.widget && icon.widget->internalWinId() == window) {
-                icon.widget->show();
-                return;
-            }
+        if (Icon *icon = iconOf(window))
+            icon->widget->show();
+    }
+
+    void dropOrphan(Window window)
+    {
+        // A tray that dies hands its icons back to the root window, where they would show.
+        if (Icon *icon = iconOf(window)) {
+            retire(icon->widget);
+            icon->widget.clear();
         }
     }
 
@@ -315,8 +331,7 @@ private:
     void trayGone()
     {
         watchedOwner = 0;
-        // The server would hand the orphaned icon windows back to the root window and map
-        // them there; drop them until a tray starts again.
+        // Until a tray starts again the icons have no window.
         for (Icon &icon : icons) {
             retire(icon.widget);
             icon.widget.clear();
