@@ -89,13 +89,20 @@ bool StatusBar::event(QEvent *event)
 
 bool StatusBar::eventFilter(QObject *watched, QEvent *event)
 {
-    // A key press passes the application's filters once for its window and once more for each
-    // widget it propagates through; counting it at the window makes one press one toggle.
-    if (event->type() == QEvent::KeyPress && event->spontaneous() && watched->isWindowType()) {
+    // A key event passes the application's filters once for its window and once more for each
+    // widget it propagates through; counting at the window makes one press one toggle.
+    const bool keyEvent = event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease;
+    if (keyEvent && watched->isWindowType()) {
         const auto *key = static_cast<QKeyEvent *>(event);
-        if (key->key() == Qt::Key_Insert && !key->isAutoRepeat()) {
-            insertOn = !insertOn;
-            showKey(InsPanel, insertOn);
+        if (key->key() == Qt::Key_Insert) {
+            if (event->type() == QEvent::KeyRelease) {
+                insertReleasedAt = key->timestamp();
+            } else if (!key->isAutoRepeat() && key->timestamp() != insertReleasedAt) {
+                // A held key repeats as release and press with one timestamp; X11 delivers them
+                // apart at times and Qt then misses the repeat, so the timestamp decides too.
+                insertOn = !insertOn;
+                showKey(InsPanel, insertOn);
+            }
         }
     }
     return QWidget::eventFilter(watched, event);

@@ -44,4 +44,5 @@ private:
     std::array<QLabel *, PanelCount> panels{};
     std::array<std::optional<bool>, PanelCount> keyStates{};
     bool insertOn = false;
+    std::optional<quint64> insertReleasedAt;
 };

@@ -27,6 +27,7 @@ private Q_SLOTS:
     void keyLocksFollowDesktop();
     void offKeysAreGreyed();
     void insertTogglesOncePerPress();
+    void heldInsertTogglesOnce();
     void statusTipsLeaveItAlone();
 
 private:
@@ -171,20 +172,28 @@ void tst_StatusBar::offKeysAreGreyed()
 
 void tst_StatusBar::insertTogglesOncePerPress()
 {
+    // Each event a little apart, as from a keyboard: a release and a press that share their
+    // timestamp are a key repeating.
+    const auto click = [](QWindow *target, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::qWait(2);
+        QTest::keyPress(target, key, modifiers);
+        QTest::qWait(2);
+        QTest::keyRelease(target, key, modifiers);
+    };
     QWindow *handle = window->windowHandle();
     QCOMPARE(bar->keyShownOn(StatusBar::InsPanel), std::optional<bool>(false));
 
     // The press reaches the focused child and then its parents; it still counts once.
-    QTest::keyClick(handle, Qt::Key_Insert);
+    click(handle, Qt::Key_Insert);
     QCOMPARE(bar->keyShownOn(StatusBar::InsPanel), std::optional<bool>(true));
-    QTest::keyClick(handle, Qt::Key_Insert);
+    click(handle, Qt::Key_Insert);
     QCOMPARE(bar->keyShownOn(StatusBar::InsPanel), std::optional<bool>(false));
 
-    // Other keys, and Insert with a modifier still being Insert, on the keypad too.
-    QTest::keyClick(handle, Qt::Key_Delete);
-    QTest::keyClick(handle, Qt::Key_A);
+    // Other keys do nothing; Insert on the keypad is Insert too.
+    click(handle, Qt::Key_Delete);
+    click(handle, Qt::Key_A);
     QCOMPARE(bar->keyShownOn(StatusBar::InsPanel), std::optional<bool>(false));
-    QTest::keyClick(handle, Qt::Key_Insert, Qt::KeypadModifier);
+    click(handle, Qt::Key_Insert, Qt::KeypadModifier);
     QCOMPARE(bar->keyShownOn(StatusBar::InsPanel), std::optional<bool>(true));
 
     // Whichever control has the focus, a text field too.
@@ -193,15 +202,37 @@ void tst_StatusBar::insertTogglesOncePerPress()
     edit->show();
     edit->setFocus();
     QTRY_VERIFY(edit->hasFocus());
-    QTest::keyClick(handle, Qt::Key_Insert);
+    click(handle, Qt::Key_Insert);
     QCOMPARE(bar->keyShownOn(StatusBar::InsPanel), std::optional<bool>(false));
 
     // Presses in another window of the program count as well.
     QWidget other;
     other.show();
     QVERIFY(QTest::qWaitForWindowExposed(&other));
-    QTest::keyClick(other.windowHandle(), Qt::Key_Insert);
+    click(other.windowHandle(), Qt::Key_Insert);
     QCOMPARE(bar->keyShownOn(StatusBar::InsPanel), std::optional<bool>(true));
+}
+
+void tst_StatusBar::heldInsertTogglesOnce()
+{
+    QWindow *handle = window->windowHandle();
+    const auto send = [handle](QEvent::Type type, quint64 timestamp, bool autoRepeat) {
+        QKeyEvent key(type, Qt::Key_Insert, Qt::NoModifier, QString(), autoRepeat);
+        key.setTimestamp(timestamp);
+        QCoreApplication::sendEvent(handle, &key);
+    };
+    send(QEvent::KeyPress, 1000, false);
+    QCOMPARE(bar->keyShownOn(StatusBar::InsPanel), std::optional<bool>(true));
+    // Repeats that Qt recognised, then one it took for a release and a new press.
+    send(QEvent::KeyRelease, 1500, true);
+    send(QEvent::KeyPress, 1500, true);
+    send(QEvent::KeyRelease, 1530, false);
+    send(QEvent::KeyPress, 1530, false);
+    send(QEvent::KeyRelease, 1560, false);
+    QCOMPARE(bar->keyShownOn(StatusBar::InsPanel), std::optional<bool>(true));
+    // The next real press toggles.
+    send(QEvent::KeyPress, 2400, false);
+    QCOMPARE(bar->keyShownOn(StatusBar::InsPanel), std::optional<bool>(false));
 }
 
 void tst_StatusBar::statusTipsLeaveItAlone()
