@@ -1,0 +1,420 @@
+#include "browser/DriveList.h"
+#include "browser/FileList.h"
+#include "browser/FolderList.h"
+
+#include "app/desktop/DesktopError.h"
+#include "app/desktop/DriveMap.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+/// Runs a scope as an unprivileged user when the tests run as root, who reads any folder
+/// whatever its permissions; the saved root id brings root back afterwards.
+struct UnprivilegedScope
+{
+    const bool wasRoot = ::geteuid() == 0;
+    const bool ok = !wasRoot || (::setegid(65534) == 0 && ::seteuid(65534) == 0);
+    ~UnprivilegedScope()
+    {
+        if (wasRoot && (::seteuid(0) != 0 || ::setegid(0) != 0))
+            qFatal("cannot become root again");
+    }
+};
+
+/// The error a change throws; number 0 when it throws none.
+DesktopError errorOf(const std::function<void()> &change)
+{
+    try {
+        change();
+    } catch (const DesktopError &error) {
+        return error;
+    }
+    return {};
+}
+
+} // namespace
+
+class tst_Browser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void fileMatching_data();
+    void fileMatching();
+    void fileSelection();
+    void fileRefresh();
+    void hostileNamesArriveExactly();
+    void failureKeepsState_data();
+    void failureKeepsState();
+    void folderChainAndActivation();
+    void driveNotifiesOnce();
+    void pulledMedium();
+
+private:
+    QString native(const QString &relative) const { return tree->path() + QLatin1Char('/') + relative; }
+    /// Creates an entry under the D: volume: "name" a file, "name/" a folder, "name->target" a link.
+    void make(const QByteArray &entry);
+    void selectFile(const QString &name);
+    QStringList folderTexts() const;
+    QModelIndex folderRow(const QString &text) const
+    {
+        return folders->model()->index(int(folderTexts().indexOf(text)), 0);
+    }
+    void doubleClick(const QModelIndex &index);
+
+    // D: is tree/d, mounted; E: is tree/e, a mount point with nothing mounted.
+    std::unique_ptr<QTemporaryDir> tree;
+    QList<Volume> volumes;
+    std::unique_ptr<DriveMap> drives;
+    std::unique_ptr<DriveList> driveList;
+    std::unique_ptr<FolderList> folders;
+    std::unique_ptr<FileList> files;
+};
+
+void tst_Browser::init()
+{
+    tree = std::make_unique<QTemporaryDir>();
+    QVERIFY(tree->isValid());
+    // Open to the unprivileged user of the permission case.
+    QVERIFY(::chmod(QFile::encodeName(tree->path()).constData(), 0755) == 0);
+    QVERIFY(QDir(tree->path()).mkpath(QStringLiteral("d")) && QDir(tree->path()).mkpath(QStringLiteral("e")));
+    volumes = {{native("d"), true}, {native("e"), false}};
+    drives = std::make_unique<DriveMap>([this] { return volumes; });
+    driveList = std::make_unique<DriveList>();
+    folders = std::make_unique<FolderList>();
+    files = std::make_unique<FileList>();
+    driveList->setDriveMap(*drives);
+    folders->setDriveMap(*drives);
+    files->setDriveMap(*drives);
+}
+
+void tst_Browser::cleanup()
+{
+    files.reset();
+    folders.reset();
+    driveList.reset();
+    drives.reset();
+    // QDir cannot remove names that are not valid UTF-8.
+    const auto removeOne = [](const char *entry, const struct stat *, int, struct FTW *) { return ::remove(entry); };
+    ::chmod(QFile::encodeName(native("d/locked")).constData(), 0755);
+    QVERIFY(::nftw(QFile::encodeName(tree->path()).constData(), removeOne, 16, FTW_DEPTH | FTW_PHYS) == 0);
+    tree.reset();
+}
+
+void tst_Browser::make(const QByteArray &entry)
+{
+    const QByteArray d = QFile::encodeName(native("d")) + '/';
+    const qsizetype arrow = entry.indexOf("->");
+    if (arrow > 0) {
+        QVERIFY(::symlink(entry.mid(arrow + 2).constData(), (d + entry.left(arrow)).constData()) == 0);
+    } else if (entry.endsWith('/')) {
+        QVERIFY(::mkdir((d + entry).constData(), 0755) == 0);
+    } else {
+        const int fd = ::open((d + entry).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        QVERIFY(fd >= 0 && ::close(fd) == 0);
+    }
+}
+
+void tst_Browser::selectFile(const QString &name)
+{
+    const qsizetype row = files->fileNames().indexOf(name);
+    QVERIFY2(row >= 0, qPrintable(name));
+    files->setCurrentIndex(files->model()->index(int(row), 0));
+}
+
+QStringList tst_Browser::folderTexts() const
+{
+    QStringList texts;
+    for (int row = 0; row < folders->model()->rowCount(); ++row)
+        texts.append(folders->model()->index(row, 0).data().toString());
+    return texts;
+}
+
+void tst_Browser::doubleClick(const QModelIndex &index)
+{
+    QVERIFY(index.isValid());
+    const QPoint at = folders->visualRect(index).center();
+    // A double click is a press, release, then a double-click event.
+    QTest::mouseClick(folders->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(folders->viewport(), Qt::LeftButton, {}, at);
+}
+
+void tst_Browser::fileMatching_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QList<QByteArray>>("entries");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("suffixes in any case")
+        << QStringLiteral("*.WAV;*.ogg") << QList<QByteArray>{"a.wav", "B.Wav", "c.OGG", "d.wa", "e.wave", "f.wav.bak"}
+        << QStringList{"a.wav", "B.Wav", "c.OGG"};
+    QTest::newRow("question mark is one character, not one byte")
+        << QStringLiteral("?.wav") << QList<QByteArray>{"a.wav", "ab.wav", "\xc3\xa9.wav", "\xe2\x82\xac.wav"}
+        << QStringList{"a.wav", QStringLiteral("é.wav"), QStringLiteral("€.wav")};
+    QTest::newRow("star in the middle backtracks")
+        << QStringLiteral("v*01*.w?v") << QList<QByteArray>{"voice01.wav", "v0101x.wOv", "v1.wav", "voice01.wa"}
+        << QStringList{"v0101x.wOv", "voice01.wav"};
+    QTest::newRow("dot-files, folders and links to no file left out")
+        << QStringLiteral("*.wav")
+        << QList<QByteArray>{".hidden.wav", "shown.wav", "dir.wav/", "real.ogg", "link.wav->real.ogg",
+                             "gone.wav->missing.wav", "dirlink.wav->dir.wav"}
+        << QStringList{"link.wav", "shown.wav"};
+    QTest::newRow("sorted without case, names equal but for case in a fixed order")
+        << QStringLiteral("*")
+        << QList<QByteArray>{"b.wav", "a.wav", "C.wav", "A.wav", "\xc3\x89t\xc3\xa9.wav", "\xc3\xa9ta.wav"}
+        << QStringList{"A.wav", "a.wav", "b.wav", "C.wav", QStringLiteral("éta.wav"), QStringLiteral("Été.wav")};
+    QTest::newRow("names without an exact drive form left out")
+        << QStringLiteral("*.wav") << QList<QByteArray>{"bad\xff.wav", "private\xef\x81\x9c.wav", "good.wav"}
+        << QStringList{"good.wav"};
+}
+
+void tst_Browser::fileMatching()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QList<QByteArray>, entries);
+    QFETCH(QStringList, expected);
+
+    for (const QByteArray &entry : entries)
+        make(entry);
+    files->setPattern(pattern);
+    files->setPath(QStringLiteral("D:\\"));
+    QCOMPARE(files->fileNames(), expected);
+}
+
+void tst_Browser::fileSelection()
+{
+    for (const QByteArray entry : {"a.wav", "b.wav", "other/"})
+        make(entry);
+    files->setPath(QStringLiteral("D:\\"));
+    QCOMPARE(files->fileName(), QString());
+
+    files->show();
+    QVERIFY(QTest::qWaitForWindowExposed(files.get()));
+    const auto centre = [this](int row) { return files->visualRect(files->model()->index(row, 0)).center(); };
+    QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, centre(0));
+    QTest::mouseClick(files->viewport(), Qt::LeftButton, Qt::ControlModifier, centre(1));
+    QCOMPARE(files->selectionModel()->selectedIndexes().size(), 1);
+    QCOMPARE(files->fileName(), QStringLiteral("b.wav"));
+
+    // Another folder starts with nothing selected.
+    files->setPath(QStringLiteral("D:\\other"));
+    QCOMPARE(files->fileName(), QString());
+}
+
+void tst_Browser::fileRefresh()
+{
+    for (const QByteArray entry : {"sounds/", "sounds/keep.wav", "sounds/vanish.wav", "sounds/b.txt"})
+        make(entry);
+    files->setPattern(QStringLiteral("*.wav"));
+    files->setPath(QStringLiteral("D:\\sounds"));
+    selectFile(QStringLiteral("keep.wav"));
+
+    make("sounds/new.wav");
+    QVERIFY(QFile::remove(native("d/sounds/vanish.wav")));
+    files->refresh();
+    QCOMPARE(files->fileNames(), (QStringList{"keep.wav", "new.wav"}));
+    QCOMPARE(files->fileName(), QStringLiteral("keep.wav"));
+
+    // The selected file itself vanishing must not leave another one selected.
+    QVERIFY(QFile::remove(native("d/sounds/keep.wav")));
+    files->refresh();
+    QCOMPARE(files->fileName(), QString());
+
+    // The folder going away fails the refresh and keeps the list.
+    QVERIFY(QDir(native("d/sounds")).removeRecursively());
+    const DesktopError error = errorOf([this] { files->refresh(); });
+    QCOMPARE(error.number, int(DesktopError::PathNotFound));
+    QVERIFY(error.description.contains(QStringLiteral("D:\\sounds")));
+    QCOMPARE(files->fileNames(), QStringList{"new.wav"});
+}
+
+void tst_Browser::hostileNamesArriveExactly()
+{
+    const QByteArray folder = "it's $(x) `y`; a&b|c\nd -e \\ f \xc3\xa9";
+    const QList<QByteArray> names = {
+        "with space.wav", "quote'single.wav", "quote\"double.wav", "$(touch pwned).wav", "`id`.wav",
+        "semi;colon.wav", "amp&ersand.wav", "pi|pe.wav", "new\nline.wav", "-leading-dash.wav",
+        "back\\slash.wav", "na\xc3\xafve \xe6\x97\xa5\xe6\x9c\xac.wav", "*star?.wav",
+    };
+    make(folder + '/');
+    for (const QByteArray &name : names)
+        make(folder + '/' + name);
+    const auto driveForm = [](const QByteArray &name) {
+        return QString::fromUtf8(name).replace(QLatin1Char('\\'), DriveMap::BackslashInName);
+    };
+
+    // Reached through the folder list, as the user does; it shows the real backslash.
+    folders->setPath(QStringLiteral("D:\\"));
+    folders->setCurrentIndex(folderRow(QString::fromUtf8(folder)));
+    QTest::keyClick(folders.get(), Qt::Key_Return);
+    QCOMPARE(folders->path(), QStringLiteral("D:\\") + driveForm(folder));
+
+    files->setPattern(QStringLiteral("*.wav"));
+    files->setPath(folders->path());
+    QCOMPARE(files->fileNames().size(), names.size());
+    for (const QByteArray &name : names) {
+        selectFile(driveForm(name));
+        QCOMPARE(files->fileName(), driveForm(name));
+        // What a conversion builds from the lists is the very file.
+        const QString full = files->path() + QLatin1Char('\\') + files->fileName();
+        QCOMPARE(drives->toNative(full).toUtf8(), QFile::encodeName(native("d")) + '/' + folder + '/' + name);
+    }
+}
+
+void tst_Browser::failureKeepsState_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("number");
+
+    QTest::newRow("drive without a medium") << QStringLiteral("E:\\") << int(DesktopError::DeviceUnavailable);
+    QTest::newRow("unknown drive") << QStringLiteral("Q:\\") << int(DesktopError::DeviceUnavailable);
+    QTest::newRow("missing folder") << QStringLiteral("D:\\missing") << int(DesktopError::PathNotFound);
+    QTest::newRow("a file, not a folder") << QStringLiteral("D:\\sounds\\a.wav") << int(DesktopError::PathNotFound);
+    QTest::newRow("parent steps") << QStringLiteral("D:\\sounds\\..\\..") << int(DesktopError::PathNotFound);
+    QTest::newRow("slash inside a name") << QStringLiteral("D:\\sounds/../..") << int(DesktopError::PathNotFound);
+    QTest::newRow("native path") << QStringLiteral("/tmp") << int(DesktopError::PathNotFound);
+    QTest::newRow("folder that cannot be read") << QStringLiteral("D:\\locked") << int(DesktopError::PermissionDenied);
+}
+
+void tst_Browser::failureKeepsState()
+{
+    QFETCH(QString, path);
+    QFETCH(int, number);
+
+    for (const QByteArray entry : {"sounds/", "sounds/voice/", "sounds/a.wav", "locked/"})
+        make(entry);
+    QVERIFY(::chmod(QFile::encodeName(native("d/locked")).constData(), 0) == 0);
+    folders->setPath(QStringLiteral("D:\\sounds"));
+    files->setPath(QStringLiteral("D:\\sounds"));
+    selectFile(QStringLiteral("a.wav"));
+    QSignalSpy changes(folders.get(), &FolderList::pathChanged);
+
+    UnprivilegedScope unprivileged;
+    if (number == DesktopError::PermissionDenied && !unprivileged.ok)
+        QSKIP("root cannot give up its privileges here, and root reads any folder");
+    const auto failures = {errorOf([&] { folders->setPath(path); }), errorOf([&] { files->setPath(path); })};
+    for (const DesktopError &error : failures) {
+        QCOMPARE(error.number, number);
+        QVERIFY2(error.description.startsWith(path.left(2)), qPrintable(error.description));
+    }
+    QCOMPARE(folders->path(), QStringLiteral("D:\\sounds"));
+    QCOMPARE(folders->subfolders(), QStringList{"voice"});
+    QCOMPARE(changes.size(), 0);
+    QCOMPARE(files->path(), QStringLiteral("D:\\sounds"));
+    QCOMPARE(files->fileName(), QStringLiteral("a.wav"));
+}
+
+void tst_Browser::folderChainAndActivation()
+{
+    for (const QByteArray entry : {"sounds/", "sounds/voice/", "sounds/voice/deep/", "sounds/Alpha/", "sounds/beta/",
+                                   "sounds/.cache/", "sounds/bad\xff/", "sounds/file.wav", "sounds/linked->beta",
+                                   "sounds/dangling->nowhere", "sounds/filelink->file.wav"})
+        make(entry);
+    folders->resize(200, 400);
+    folders->show();
+    QVERIFY(QTest::qWaitForWindowExposed(folders.get()));
+    folders->setPath(QStringLiteral("d:\\\\sounds\\voice\\"));
+    QCOMPARE(folders->path(), QStringLiteral("D:\\sounds\\voice"));
+    QCOMPARE(folderTexts(), (QStringList{"D:\\", "sounds", "voice", "deep"}));
+
+    folders->setPath(QStringLiteral("D:\\sounds"));
+    // Dot-folders, files, dangling links and names without an exact drive form are not listed.
+    QCOMPARE(folderTexts(), (QStringList{"D:\\", "sounds", "Alpha", "beta", "linked", "voice"}));
+    QCOMPARE(folders->currentIndex().row(), 1);
+    QSignalSpy changes(folders.get(), &FolderList::pathChanged);
+    QSignalSpy failures(folders.get(), &FolderList::failed);
+
+    doubleClick(folderRow(QStringLiteral("voice")));
+    QCOMPARE(folders->path(), QStringLiteral("D:\\sounds\\voice"));
+    QCOMPARE(changes.size(), 1);
+    QCOMPARE(changes.at(0).at(0).toString(), QStringLiteral("D:\\sounds\\voice"));
+
+    // Enter on a chain entry climbs back up; on the current folder it changes nothing.
+    folders->setCurrentIndex(folderRow(QStringLiteral("D:\\")));
+    QTest::keyClick(folders.get(), Qt::Key_Return);
+    QCOMPARE(folders->path(), QStringLiteral("D:\\"));
+    QTest::keyClick(folders.get(), Qt::Key_Enter);
+    QCOMPARE(changes.size(), 2);
+
+    // A folder gone since it was listed is reported, not thrown: activation runs from the event loop.
+    folders->setPath(QStringLiteral("D:\\sounds"));
+    QVERIFY(QDir(native("d/sounds/beta")).removeRecursively());
+    doubleClick(folderRow(QStringLiteral("beta")));
+    QCOMPARE(failures.size(), 1);
+    const DesktopError error = failures.at(0).at(0).value<DesktopError>();
+    QCOMPARE(error.number, int(DesktopError::PathNotFound));
+    QVERIFY(error.description.contains(QStringLiteral("D:\\sounds\\beta")));
+    QCOMPARE(folders->path(), QStringLiteral("D:\\sounds"));
+    QCOMPARE(changes.size(), 3);
+}
+
+void tst_Browser::driveNotifiesOnce()
+{
+    QCOMPARE(driveList->count(), 3);
+    QCOMPARE(driveList->itemText(0), QStringLiteral("C:  /"));
+    QSignalSpy changes(driveList.get(), &DriveList::driveChanged);
+    driveList->setDrive(QStringLiteral("c:"));
+    driveList->setDrive(QStringLiteral("C:"));
+    QCOMPARE(changes.size(), 1);
+    QCOMPARE(changes.at(0).at(0).toString(), QStringLiteral("C:"));
+
+    QTest::keyClick(driveList.get(), Qt::Key_Down);
+    QCOMPARE(changes.size(), 2);
+    QCOMPARE(driveList->drive(), QStringLiteral("D:"));
+
+    // A drive without a medium can be chosen: the folder list is the one to report it.
+    driveList->setDrive(QStringLiteral("E:"));
+    QCOMPARE(changes.size(), 3);
+
+    for (const QString &bad : {QStringLiteral("Q:"), QStringLiteral("D")})
+        QCOMPARE(errorOf([&] { driveList->setDrive(bad); }).number, int(DesktopError::DeviceUnavailable));
+    QCOMPARE(driveList->drive(), QStringLiteral("E:"));
+    QCOMPARE(changes.size(), 3);
+
+    // A volume mounted since the last look is found without opening the list.
+    volumes.append({native("f"), true});
+    driveList->setDrive(QStringLiteral("F:"));
+    QCOMPARE(changes.size(), 4);
+}
+
+void tst_Browser::pulledMedium()
+{
+    driveList->show();
+    QVERIFY(QTest::qWaitForWindowExposed(driveList.get()));
+    driveList->setDrive(QStringLiteral("D:"));
+    QSignalSpy changes(driveList.get(), &DriveList::driveChanged);
+
+    // D: pulled out, F: plugged in: opening the list reads the volumes again.
+    volumes.append({native("f"), true});
+    volumes.removeFirst();
+    static_cast<QComboBox *>(driveList.get())->showPopup();
+    QCOMPARE(driveList->count(), 4);
+    QCOMPARE(driveList->itemText(3), QStringLiteral("F:  ") + native("f"));
+    // D: keeps its letter and stays the current drive, silently.
+    QCOMPARE(driveList->drive(), QStringLiteral("D:"));
+    QCOMPARE(driveList->currentIndex(), 1);
+    driveList->hidePopup();
+    QCOMPARE(changes.size(), 0);
+
+    // The folder list reads the volumes itself: F: pulled out unseen, its folder still there.
+    QVERIFY(QDir().mkpath(native("f")));
+    volumes.removeLast();
+    QCOMPARE(errorOf([this] { folders->setPath(QStringLiteral("F:")); }).number, int(DesktopError::DeviceUnavailable));
+}
+
+QTEST_MAIN(tst_Browser)
+#include "tst_browser.moc"
