@@ -1,12 +1,12 @@
-#include "app/desktop/KeyLockMonitor.h"
 #include "tray/NotificationArea.h"
 #include "tray/StatusNotifierArea.h"
+#include "tray/TrayIconWidget.h"
 
 #include <QSignalSpy>
 #include <QTest>
 
-/// Which tray takes an icon, where its removal goes, how a StatusNotifierItem host's
-/// activations count, and what is left without any desktop at all (offscreen).
+/// Which tray takes an icon and where its removal goes, how a StatusNotifierItem host's
+/// activations count, and the XEmbed icon window: what each mouse action reports, how it paints.
 class tst_NotificationArea : public QObject
 {
     Q_OBJECT
@@ -15,12 +15,14 @@ private Q_SLOTS:
     void initTestCase();
     void firstAcceptingTrayTakesTheIcon_data();
     void firstAcceptingTrayTakesTheIcon();
-    void removalGoesToTheTrayHoldingTheIcon();
-    void addingAgainUpdatesInTheSameTray();
-    void reportsCarryWindowAndIcon();
+    void theTrayHoldingTheIconKeepsIt();
     void statusNotifierActivations_data();
     void statusNotifierActivations();
     void withoutAnyDesktopAddIsRefused();
+    void iconMouseActions_data();
+    void iconMouseActions();
+    void iconPaintsAtTheSizeGiven_data();
+    void iconPaintsAtTheSizeGiven();
 };
 
 namespace {
@@ -29,62 +31,64 @@ namespace {
 class RecordingTray : public NotificationArea
 {
 public:
-    explicit RecordingTray(bool accepts)
-        : accepts(accepts)
-    {
-    }
-
     bool add(const TrayIconData &data, const QIcon &) override
     {
         adds.append(data.uID);
-        if (accepts)
-            held.insert(data.uID);
         return accepts;
     }
 
     bool remove(const TrayIconData &data) override
     {
         removes.append(data.uID);
-        return held.remove(data.uID);
+        return true;
     }
 
-    void click(quint32 window, quint32 iconId, qint32 message) { emit mouseMessage(window, iconId, message); }
-
-    bool accepts;
-    QSet<quint32> held;
+    bool accepts = false;
     QList<quint32> adds;
     QList<quint32> removes;
 };
 
-TrayIconData recordFor(quint32 window, quint32 iconId)
-{
-    TrayIconData data;
-    data.cbSize = TrayIconData::Size;
-    data.hWnd = window;
-    data.uID = iconId;
-    data.setTip(QStringLiteral("Restore Ombrix Converter"));
-    return data;
-}
-
+/// An area over two recording trays, the XEmbed one first.
 struct Trays
 {
+    Trays(bool firstAccepts, bool secondAccepts)
+    {
+        std::vector<std::unique_ptr<NotificationArea>> list;
+        list.push_back(std::make_unique<RecordingTray>());
+        list.push_back(std::make_unique<RecordingTray>());
+        first = static_cast<RecordingTray *>(list[0].get());
+        second = static_cast<RecordingTray *>(list[1].get());
+        first->accepts = firstAccepts;
+        second->accepts = secondAccepts;
+        area = NotificationArea::firstAccepting(std::move(list));
+    }
+
+    RecordingTray *first;
+    RecordingTray *second;
     std::unique_ptr<NotificationArea> area;
-    RecordingTray *first = nullptr;
-    RecordingTray *second = nullptr;
 };
 
-Trays makeTrays(bool firstAccepts, bool secondAccepts)
+/// The icon window, shown, with the pointer on it already so that a press is not preceded by
+/// Qt's own move.
+std::unique_ptr<TrayIconWidget> shownIcon()
 {
-    Trays trays;
-    auto first = std::make_unique<RecordingTray>(firstAccepts);
-    auto second = std::make_unique<RecordingTray>(secondAccepts);
-    trays.first = first.get();
-    trays.second = second.get();
-    std::vector<std::unique_ptr<NotificationArea>> list;
-    list.push_back(std::move(first));
-    list.push_back(std::move(second));
-    trays.area = NotificationArea::firstAccepting(std::move(list));
-    return trays;
+    QPixmap red(128, 128);
+    red.fill(Qt::red);
+    auto icon = std::make_unique<TrayIconWidget>(QIcon(red), QStringLiteral("Restore Ombrix Converter"));
+    icon->move(40, 40);
+    icon->show();
+    if (QTest::qWaitForWindowExposed(icon.get()))
+        QTest::mouseMove(icon->windowHandle(), icon->rect().center());
+    QCoreApplication::processEvents();
+    return icon;
+}
+
+QList<qint32> reported(const QSignalSpy &spy)
+{
+    QList<qint32> messages;
+    for (const QList<QVariant> &call : spy)
+        messages.append(call.at(0).toInt());
+    return messages;
 }
 
 } // namespace
@@ -99,65 +103,48 @@ void tst_NotificationArea::firstAcceptingTrayTakesTheIcon_data()
 {
     QTest::addColumn<bool>("firstAccepts");
     QTest::addColumn<bool>("secondAccepts");
-    QTest::addColumn<bool>("added");
     QTest::addColumn<int>("secondAsked");
 
-    QTest::newRow("XEmbed tray running") << true << true << true << 0;
-    QTest::newRow("only a StatusNotifierItem host") << false << true << true << 1;
-    QTest::newRow("no tray at all") << false << false << false << 1;
+    QTest::newRow("XEmbed tray running") << true << true << 0;
+    QTest::newRow("only a StatusNotifierItem host") << false << true << 1;
+    QTest::newRow("no tray at all") << false << false << 1;
 }
 
 void tst_NotificationArea::firstAcceptingTrayTakesTheIcon()
 {
     QFETCH(bool, firstAccepts);
     QFETCH(bool, secondAccepts);
-    QFETCH(bool, added);
     QFETCH(int, secondAsked);
 
-    Trays trays = makeTrays(firstAccepts, secondAccepts);
-    QCOMPARE(trays.area->add(recordFor(7, 1), QIcon()), added);
+    Trays trays(firstAccepts, secondAccepts);
+    QCOMPARE(trays.area->add(TrayIconData{.hWnd = 7, .uID = 1}, QIcon()), firstAccepts || secondAccepts);
     QCOMPARE(trays.first->adds.size(), 1);
     QCOMPARE(trays.second->adds.size(), secondAsked);
+
+    // Reports from either tray come through with their window and icon.
+    QSignalSpy reports(trays.area.get(), &NotificationArea::mouseMessage);
+    emit trays.second->mouseMessage(9, 2, 517);
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports.at(0), (QList<QVariant>{9u, 2u, 517}));
 }
 
-void tst_NotificationArea::removalGoesToTheTrayHoldingTheIcon()
+void tst_NotificationArea::theTrayHoldingTheIconKeepsIt()
 {
-    Trays trays = makeTrays(false, true);
-    QVERIFY(trays.area->add(recordFor(7, 1), QIcon()));
-
-    // An icon never added, or already gone, is no one's business: harmless and false.
-    QVERIFY(!trays.area->remove(recordFor(7, 2)));
-    QVERIFY(!trays.area->remove(TrayIconData()));
-    QVERIFY(trays.first->removes.isEmpty());
-    QVERIFY(trays.second->removes.isEmpty());
-
-    QVERIFY(trays.area->remove(recordFor(7, 1)));
-    QVERIFY(trays.first->removes.isEmpty());
-    QCOMPARE(trays.second->removes, QList<quint32>{1});
-    QVERIFY(!trays.area->remove(recordFor(7, 1)));
-    QCOMPARE(trays.second->removes.size(), 1);
-}
-
-void tst_NotificationArea::addingAgainUpdatesInTheSameTray()
-{
-    Trays trays = makeTrays(false, true);
-    QVERIFY(trays.area->add(recordFor(7, 1), QIcon()));
-    // The XEmbed tray started meanwhile; the icon stays where it is.
+    Trays trays(false, true);
+    QVERIFY(trays.area->add(TrayIconData{.hWnd = 7, .uID = 1}, QIcon()));
+    // The XEmbed tray started meanwhile; the icon is updated where it is.
     trays.first->accepts = true;
-    QVERIFY(trays.area->add(recordFor(7, 1), QIcon()));
+    QVERIFY(trays.area->add(TrayIconData{.hWnd = 7, .uID = 1}, QIcon()));
     QCOMPARE(trays.first->adds.size(), 1);
     QCOMPARE(trays.second->adds.size(), 2);
-}
 
-void tst_NotificationArea::reportsCarryWindowAndIcon()
-{
-    Trays trays = makeTrays(true, true);
-    QSignalSpy reports(trays.area.get(), &NotificationArea::mouseMessage);
-    trays.first->click(7, 1, 513);
-    trays.second->click(9, 2, 517);
-    QCOMPARE(reports.size(), 2);
-    QCOMPARE(reports.at(0), (QList<QVariant>{7u, 1u, 513}));
-    QCOMPARE(reports.at(1), (QList<QVariant>{9u, 2u, 517}));
+    // An icon never added, or already gone, is no one's business: harmless and false.
+    QVERIFY(!trays.area->remove(TrayIconData{.hWnd = 7, .uID = 2}));
+    QVERIFY(!trays.area->remove(TrayIconData()));
+    QVERIFY(trays.area->remove(TrayIconData{.hWnd = 7, .uID = 1}));
+    QVERIFY(!trays.area->remove(TrayIconData{.hWnd = 7, .uID = 1}));
+    QVERIFY(trays.first->removes.isEmpty());
+    QCOMPARE(trays.second->removes, QList<quint32>{1});
 }
 
 void tst_NotificationArea::statusNotifierActivations_data()
@@ -169,7 +156,6 @@ void tst_NotificationArea::statusNotifierActivations_data()
     QTest::newRow("context request is a right release") << QSystemTrayIcon::Context << 517;
     QTest::newRow("double click is nothing") << QSystemTrayIcon::DoubleClick << 0;
     QTest::newRow("middle click is nothing") << QSystemTrayIcon::MiddleClick << 0;
-    QTest::newRow("unknown is nothing") << QSystemTrayIcon::Unknown << 0;
 }
 
 void tst_NotificationArea::statusNotifierActivations()
@@ -183,14 +169,82 @@ void tst_NotificationArea::withoutAnyDesktopAddIsRefused()
 {
     QVERIFY(!StatusNotifierArea::hostAvailable());
     const std::unique_ptr<NotificationArea> area = NotificationArea::create();
-    QVERIFY(!area->add(recordFor(7, 1), QIcon()));
-    QVERIFY(!area->remove(recordFor(7, 1)));
-    QVERIFY(!area->remove(TrayIconData()));
+    QVERIFY(!area->add(TrayIconData{.hWnd = 7, .uID = 1}, QIcon()));
+    QVERIFY(!area->remove(TrayIconData{.hWnd = 7, .uID = 1}));
+}
 
-    // Offscreen, the key locks are simply unknown.
-    const std::unique_ptr<KeyLockMonitor> locks = KeyLockMonitor::create();
-    QVERIFY(!locks->state().numLock.has_value());
-    QVERIFY(!locks->state().capsLock.has_value());
+void tst_NotificationArea::iconMouseActions_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<Qt::MouseButton>("button");
+    QTest::addColumn<QList<qint32>>("expected");
+
+    // A press alone is reported at once, without waiting for its release, and a move right
+    // behind it does not overtake it.
+    QTest::newRow("left press") << "press" << Qt::LeftButton << QList<qint32>{513};
+    QTest::newRow("left press, then a move") << "drag" << Qt::LeftButton << QList<qint32>{513, 512};
+    // The desktop's convention: the second press of a double click comes as the double click.
+    QTest::newRow("left double click") << "double" << Qt::LeftButton << QList<qint32>{513, 514, 515, 514};
+    QTest::newRow("right double click") << "double" << Qt::RightButton << QList<qint32>{516, 517, 518, 517};
+    QTest::newRow("middle click") << "click" << Qt::MiddleButton << QList<qint32>{};
+    QTest::newRow("move") << "move" << Qt::NoButton << QList<qint32>{512};
+}
+
+void tst_NotificationArea::iconMouseActions()
+{
+    QFETCH(QString, action);
+    QFETCH(Qt::MouseButton, button);
+    QFETCH(QList<qint32>, expected);
+
+    const std::unique_ptr<TrayIconWidget> icon = shownIcon();
+    QSignalSpy spy(icon.get(), &TrayIconWidget::mouseMessage);
+    // Through the window, as the platform delivers them, so that Qt makes its own double clicks.
+    QWindow *window = icon->windowHandle();
+    const QPoint centre = icon->rect().center();
+    if (action == "press" || action == "drag")
+        QTest::mousePress(window, button, {}, centre);
+    if (action == "drag")
+        QTest::mouseMove(window, centre + QPoint(1, 1));
+    else if (action == "click")
+        QTest::mouseClick(window, button, {}, centre);
+    else if (action == "double")
+        QTest::mouseDClick(window, button, {}, centre);
+    else if (action == "move")
+        QTest::mouseMove(window, centre + QPoint(1, 1));
+
+    QTRY_COMPARE(reported(spy), expected);
+    // Nothing else arrives later.
+    QTest::qWait(20);
+    QCOMPARE(reported(spy), expected);
+    if (action == "press" || action == "drag")
+        QTest::mouseRelease(window, button, {}, centre);
+}
+
+void tst_NotificationArea::iconPaintsAtTheSizeGiven_data()
+{
+    QTest::addColumn<QSize>("size");
+
+    QTest::newRow("22 wide, 30 high") << QSize(22, 30);
+    QTest::newRow("40 wide, 24 high") << QSize(40, 24);
+}
+
+void tst_NotificationArea::iconPaintsAtTheSizeGiven()
+{
+    QFETCH(QSize, size);
+
+    const std::unique_ptr<TrayIconWidget> icon = shownIcon();
+    icon->setMinimumSize(1, 1);
+    icon->resize(size);
+    const QImage painted = icon->grab().toImage().scaled(size);
+    const int side = qMin(size.width(), size.height());
+    const QRect square(QPoint((size.width() - side) / 2, (size.height() - side) / 2), QSize(side, side));
+    // The icon fills the largest centred square, and nothing outside it is the icon's colour.
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            const bool red = painted.pixelColor(x, y) == QColor(Qt::red);
+            QVERIFY2(red == square.contains(x, y), qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
+        }
+    }
 }
 
 QTEST_MAIN(tst_NotificationArea)

@@ -13,47 +13,18 @@ class tst_TrayIconData : public QObject
 
 private Q_SLOTS:
     void freshRecordIsEightyEightZeroBytes();
-    void fieldsAfterMinimize_data();
     void fieldsAfterMinimize();
     void tipPadding_data();
     void tipPadding();
 };
 
-namespace {
-
-quint32 fieldAt(const QByteArray &bytes, int offset)
-{
-    return qFromLittleEndian<quint32>(bytes.constData() + offset);
-}
-
-} // namespace
-
 void tst_TrayIconData::freshRecordIsEightyEightZeroBytes()
 {
-    const TrayIconData record;
-    QCOMPARE(record.toBytes(), QByteArray(TrayIconData::Size, '\0'));
-    QCOMPARE(record.toBytes().size(), 88);
-    QCOMPARE(record.tip(), QString());
-}
-
-void tst_TrayIconData::fieldsAfterMinimize_data()
-{
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<int>("offset");
-
-    QTest::newRow("cbSize") << "cbSize" << 0;
-    QTest::newRow("hWnd") << "hWnd" << 4;
-    QTest::newRow("uID") << "uID" << 8;
-    QTest::newRow("uFlags") << "uFlags" << 12;
-    QTest::newRow("uCallbackMessage") << "uCallbackMessage" << 16;
-    QTest::newRow("hIcon") << "hIcon" << 20;
+    QCOMPARE(TrayIconData().toBytes(), QByteArray(88, '\0'));
 }
 
 void tst_TrayIconData::fieldsAfterMinimize()
 {
-    QFETCH(QString, field);
-    QFETCH(int, offset);
-
     FakeDesktop desktop;
     desktop.nextIconHandle = 0x0badf00d;
     Main main(desktop);
@@ -64,16 +35,11 @@ void tst_TrayIconData::fieldsAfterMinimize()
     const QByteArray sent = desktop.notifyCalls.first().data.toBytes();
     QCOMPARE(sent.size(), 88);
     QCOMPARE(main.state().trayIconData.toBytes(), sent);
-
-    const QHash<QString, quint32> expected{
-        {"cbSize", 88},
-        {"hWnd", quint32(main.winId())},
-        {"uID", 1},
-        {"uFlags", 7},
-        {"uCallbackMessage", 512},
-        {"hIcon", 0x0badf00d},
-    };
-    QCOMPARE(fieldAt(sent, offset), expected.value(field));
+    // cbSize, hWnd, uID, uFlags, uCallbackMessage, hIcon at 0, 4, ... 20, little-endian.
+    const quint32 expected[] = {88, quint32(main.winId()), 1, 7, 512, 0x0badf00d};
+    for (int i = 0; i < 6; ++i)
+        QCOMPARE(qFromLittleEndian<quint32>(sent.constData() + 4 * i), expected[i]);
+    QCOMPARE(sent.mid(24, 25), QByteArray("Restore Ombrix Converter", 25));
 }
 
 void tst_TrayIconData::tipPadding_data()
@@ -82,8 +48,6 @@ void tst_TrayIconData::tipPadding_data()
     QTest::addColumn<QByteArray>("shown");
 
     QTest::newRow("the restore tip") << "Restore Ombrix Converter" << QByteArray("Restore Ombrix Converter");
-    QTest::newRow("empty") << "" << QByteArray();
-    QTest::newRow("63 characters fill the field") << QString(63, 'x') << QByteArray(63, 'x');
     QTest::newRow("longer text is cut to keep the NUL") << QString(80, 'y') << QByteArray(63, 'y');
     QTest::newRow("Latin-1 stays one byte") << QString::fromUtf8("Caf\u00e9") << QByteArray("Caf\xe9");
     QTest::newRow("outside the code page") << QString::fromUtf8("\u266a tune") << QByteArray("? tune");
