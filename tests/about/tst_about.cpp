@@ -4,8 +4,8 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QImage>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -19,41 +19,17 @@
 
 namespace {
 
-/// A stand-in main window with one control that holds the keyboard focus.
+/// A stand-in main window with two controls that can hold the keyboard focus.
 struct MainWindow
 {
-    MainWindow()
-    {
-        window.setWindowTitle(QStringLiteral("main"));
-        window.resize(300, 200);
-        edit = new QLineEdit(&window);
-        edit->setGeometry(10, 10, 100, 20);
-        other = new QLineEdit(&window);
-        other->setGeometry(10, 40, 100, 20);
-        window.show();
-        window.activateWindow();
-        edit->setFocus();
-    }
-
     QWidget window;
-    QLineEdit *edit = nullptr;
-    QLineEdit *other = nullptr;
+    QLineEdit edit { &window };
+    QLineEdit other { &window };
 };
 
-QString textOf(const QWidget *widget)
-{
-    if (auto *label = qobject_cast<const QLabel *>(widget))
-        return label->text();
-    if (auto *button = qobject_cast<const QPushButton *>(widget))
-        return button->text();
-    if (auto *frame = qobject_cast<const QGroupBox *>(widget))
-        return frame->title();
-    return {};
-}
-
 // The controls in keyboard order.
-const QStringList TabOrder = { "closeButton", "Frame2", "Label4", "Label5", "Label6", "Label7", "Label8",
-    "Label9", "Picture1", "Label3", "Label2", "Label1", "Label10" };
+const QStringList TabOrder = { "closeButton", "Frame2", "Label4", "Label5", "Label6", "Label7", "Label8", "Label9",
+    "Picture1", "Label3", "Label2", "Label1", "Label10" };
 
 } // namespace
 
@@ -69,29 +45,17 @@ private Q_SLOTS:
     void controls_data();
     void controls();
     void window();
-    void fonts_data();
-    void fonts();
-    void colours();
-    void textsFit_data();
-    void textsFit();
     void picture();
-
-    void showDisablesMainAndFocusesClose();
     void closeUnloads_data();
     void closeUnloads();
-    void escapeDoesNotClose();
-    void minimisingRestores();
-    void secondShowBuildsAnew();
+    void staysUpUntilClosed();
     void destroyingAboutDestroysWindow();
-
-    void gifBytes();
-    void icon();
+    void images();
 
 private:
-    template <typename T = QWidget>
-    T *control(const QString &name) const
+    QWidget *control(const QString &name) const
     {
-        return about->window() ? about->window()->findChild<T *>(name) : nullptr;
+        return about->window() ? about->window()->findChild<QWidget *>(name) : nullptr;
     }
 
     std::unique_ptr<MainWindow> main;
@@ -108,6 +72,8 @@ void tst_About::init()
 {
     QTest::failOnWarning(QRegularExpression(QStringLiteral("connectSlotsByName")));
     main = std::make_unique<MainWindow>();
+    main->window.show();
+    main->window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&main->window));
     about = std::make_unique<About>(main->window);
 }
@@ -120,52 +86,73 @@ void tst_About::cleanup()
 
 void tst_About::controls_data()
 {
-    QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("rect");
+    QTest::addColumn<QString>("font");
+    QTest::addColumn<bool>("darkBlue");
     QTest::addColumn<QString>("toolTip");
-    QTest::addColumn<bool>("focusable");
 
-    // Twips / 15; the frame's labels relative to the frame.
-    QTest::newRow("closeButton") << "closeButton" << QRect(296, 184, 81, 25) << "Close this About subform" << true;
-    QTest::newRow("Frame2") << "Frame2" << QRect(8, 64, 369, 113) << "" << false;
-    QTest::newRow("Label4") << "Label4" << QRect(16, 24, 81, 17) << "" << false;
-    QTest::newRow("Label5") << "Label5" << QRect(112, 24, 161, 17) << "" << false;
-    QTest::newRow("Label6") << "Label6" << QRect(16, 48, 81, 17) << "" << false;
-    QTest::newRow("Label7") << "Label7" << QRect(112, 48, 249, 17) << "" << false;
-    QTest::newRow("Label8") << "Label8" << QRect(16, 72, 97, 25) << "" << false;
-    QTest::newRow("Label9") << "Label9" << QRect(112, 80, 209, 17) << "" << false;
-    QTest::newRow("Picture1") << "Picture1" << QRect(8, 8, 49, 49) << "" << false;
-    QTest::newRow("Label3") << "Label3" << QRect(120, 40, 73, 17) << "" << false;
-    QTest::newRow("Label2") << "Label2" << QRect(296, 16, 81, 17) << "" << false;
-    QTest::newRow("Label1") << "Label1" << QRect(264, 40, 121, 17) << "" << false;
-    QTest::newRow("Label10") << "Label10" << QRect(64, 16, 193, 17) << "" << false;
+    // In keyboard order. Twips / 15; the frame's labels relative to the frame.
+    QTest::newRow("closeButton") << QRect(296, 184, 81, 25) << "8.25" << false << "Close this About subform";
+    QTest::newRow("Frame2") << QRect(8, 64, 369, 113) << "6.75" << false << QString();
+    QTest::newRow("Label4") << QRect(16, 24, 81, 17) << "8.25 italic" << false << QString();
+    QTest::newRow("Label5") << QRect(112, 24, 161, 17) << "6.75" << false << QString();
+    QTest::newRow("Label6") << QRect(16, 48, 81, 17) << "8.25 italic" << false << QString();
+    QTest::newRow("Label7") << QRect(112, 48, 249, 17) << "6.75" << false << QString();
+    QTest::newRow("Label8") << QRect(16, 72, 97, 25) << "8.25 italic" << false << QString();
+    QTest::newRow("Label9") << QRect(112, 80, 209, 17) << "6.75" << false << QString();
+    QTest::newRow("Picture1") << QRect(8, 8, 49, 49) << "8.25" << false << QString();
+    QTest::newRow("Label3") << QRect(120, 40, 73, 17) << "9.75 bold" << true << QString();
+    QTest::newRow("Label2") << QRect(296, 16, 81, 17) << "8.25" << false << QString();
+    QTest::newRow("Label1") << QRect(264, 40, 121, 17) << "6.75" << false << QString();
+    QTest::newRow("Label10") << QRect(64, 16, 193, 17) << "9.75 bold" << true << QString();
 }
 
 void tst_About::controls()
 {
-    QFETCH(QString, name);
+    const QString name = QString::fromLatin1(QTest::currentDataTag());
     QFETCH(QRect, rect);
+    QFETCH(QString, font);
+    QFETCH(bool, darkBlue);
     QFETCH(QString, toolTip);
-    QFETCH(bool, focusable);
 
     about->show();
     QWidget *widget = control(name);
-    QVERIFY(widget);
+    QVERIFY(widget && widget->isVisible());
     QCOMPARE(widget->geometry(), rect);
     QCOMPARE(widget->toolTip(), toolTip);
-    QVERIFY(widget->isVisible());
-    QCOMPARE(widget->focusPolicy() != Qt::NoFocus, focusable);
-    const bool inFrame = name.startsWith("Label") && name.size() == 6 && name.back() >= '4' && name.back() <= '9';
+    const bool inFrame = QRegularExpression(QStringLiteral("^Label[4-9]$")).match(name).hasMatch();
     QCOMPARE(widget->parentWidget()->objectName(), inFrame ? QStringLiteral("Frame2") : QStringLiteral("About"));
-    QVERIFY2(!textOf(widget).contains('&'), "no access keys");
+    QCOMPARE(widget->focusPolicy() != Qt::NoFocus, name == "closeButton");
+    QCOMPARE(widget->font().family(), QStringLiteral("Verdana"));
+    QCOMPARE(widget->font().pointSizeF(), font.section(' ', 0, 0).toDouble());
+    QCOMPARE(widget->font().bold(), font.contains("bold"));
+    QCOMPARE(widget->font().italic(), font.contains("italic"));
+    // Standard colours but for the dark blue of the title and the version.
+    const QColor text = darkBlue ? QColor(0, 0, 64) : QApplication::palette().color(QPalette::WindowText);
+    QCOMPARE(widget->palette().color(QPalette::WindowText), text);
 
-    // The keyboard order: the controls appear in the focus chain in the order of the table.
-    QStringList chain;
-    for (QWidget *next = about->window()->nextInFocusChain(); next != about->window(); next = next->nextInFocusChain()) {
-        if (TabOrder.contains(next->objectName()))
-            chain << next->objectName();
+    // The caption has no access key and fits its box (a button's inside its margins).
+    const QString caption = widget->property(qobject_cast<QGroupBox *>(widget) ? "title" : "text").toString();
+    QVERIFY(name == "Picture1" || !caption.isEmpty());
+    QVERIFY(!caption.contains('&'));
+    const QFontMetrics metrics(widget->font());
+    const auto *label = qobject_cast<const QLabel *>(widget);
+    const int flags = label ? int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0) : 0;
+    const int margin = qobject_cast<const QPushButton *>(widget)
+        ? widget->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, widget)
+        : 0;
+    const QRect used = metrics.boundingRect(QRect(0, 0, widget->width() - 2 * margin, 1000), flags, caption);
+    QVERIFY2(used.width() <= widget->width() - 2 * margin, qPrintable(QString::number(used.width())));
+    if (name == "Label8") {
+        // One tool name a line. Two full lines are a pixel taller than the box; only the second
+        // line's descent is cut, and neither name reaches below the baseline there.
+        QCOMPARE(used.height(), 2 * metrics.lineSpacing());
+        QVERIFY(metrics.lineSpacing() + metrics.ascent() <= widget->height());
+    } else {
+        QVERIFY2(used.height() <= widget->height(), qPrintable(QString::number(used.height())));
     }
-    QCOMPARE(chain, TabOrder);
+    // Label1's box reaches a pixel past the window's edge; its text must not.
+    QVERIFY(widget->mapTo(about->window(), QPoint(used.right(), 0)).x() < about->window()->width());
 }
 
 void tst_About::window()
@@ -174,160 +161,39 @@ void tst_About::window()
     QWidget *window = about->window();
     QVERIFY(window);
     QCOMPARE(window->windowTitle(), QStringLiteral("Ombrix Converter"));
+    // A fixed tool window of its own (no owner, so no task-bar entry through one), centred.
     QCOMPARE(window->size(), QSize(384, 216));
-    QCOMPARE(window->minimumSize(), QSize(384, 216));
-    QCOMPARE(window->maximumSize(), QSize(384, 216));
-    QVERIFY2(!window->parentWidget(), "About names no owner window");
+    QVERIFY(window->minimumSize() == window->size() && window->maximumSize() == window->size());
+    QVERIFY(!window->parentWidget());
     QCOMPARE(window->windowType(), Qt::Tool);
-    const Qt::WindowFlags flags = window->windowFlags();
-    QVERIFY(flags & Qt::WindowCloseButtonHint);
-    QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-
+    QVERIFY(window->windowFlags() & Qt::WindowCloseButtonHint);
+    QVERIFY(!(window->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
     const QRect screen = main->window.screen()->availableGeometry();
     QVERIFY((window->geometry().center() - screen.center()).manhattanLength() <= 1);
-
-    const QImage icon(QStringLiteral(":/ombrix.png"));
     QCOMPARE(window->windowIcon().pixmap(128, 128).toImage().convertToFormat(QImage::Format_RGB32),
-        icon.convertToFormat(QImage::Format_RGB32));
+        QImage(QStringLiteral(":/ombrix.png")).convertToFormat(QImage::Format_RGB32));
 
-    auto *closeButton = control<QPushButton>("closeButton");
-    QVERIFY(!closeButton->isDefault());
-    QCOMPARE(closeButton->text(), QStringLiteral("Close"));
-}
-
-void tst_About::fonts_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<qreal>("points");
-    QTest::addColumn<bool>("bold");
-    QTest::addColumn<bool>("italic");
-
-    QTest::newRow("window") << "About" << 8.25 << false << false;
-    QTest::newRow("closeButton") << "closeButton" << 8.25 << false << false;
-    QTest::newRow("Frame2") << "Frame2" << 6.75 << false << false;
-    QTest::newRow("Label4 tool name") << "Label4" << 8.25 << false << true;
-    QTest::newRow("Label5 frame's font") << "Label5" << 6.75 << false << false;
-    QTest::newRow("Label6 tool name") << "Label6" << 8.25 << false << true;
-    QTest::newRow("Label7 frame's font") << "Label7" << 6.75 << false << false;
-    QTest::newRow("Label8 tool names") << "Label8" << 8.25 << false << true;
-    QTest::newRow("Label9 frame's font") << "Label9" << 6.75 << false << false;
-    QTest::newRow("Label3 version") << "Label3" << 9.75 << true << false;
-    QTest::newRow("Label2 window's font") << "Label2" << 8.25 << false << false;
-    QTest::newRow("Label1 address") << "Label1" << 6.75 << false << false;
-    QTest::newRow("Label10 title") << "Label10" << 9.75 << true << false;
-}
-
-void tst_About::fonts()
-{
-    QFETCH(QString, name);
-    QFETCH(qreal, points);
-    QFETCH(bool, bold);
-    QFETCH(bool, italic);
-
-    about->show();
-    const QWidget *widget = name == "About" ? about->window() : control(name);
-    QVERIFY(widget);
-    QCOMPARE(widget->font().family(), QStringLiteral("Verdana"));
-    QCOMPARE(widget->font().pointSizeF(), points);
-    QCOMPARE(widget->font().bold(), bold);
-    QCOMPARE(widget->font().italic(), italic);
-}
-
-void tst_About::colours()
-{
-    about->show();
-    const QColor standardText = QApplication::palette().color(QPalette::WindowText);
-    for (const QString &name : TabOrder) {
-        const QColor expected = name == "Label3" || name == "Label10" ? QColor(0, 0, 64) : standardText;
-        QCOMPARE(control(name)->palette().color(QPalette::WindowText), expected);
+    // The controls appear in the focus chain in keyboard order.
+    QStringList chain;
+    for (QWidget *next = window->nextInFocusChain(); next != window; next = next->nextInFocusChain()) {
+        if (TabOrder.contains(next->objectName()))
+            chain << next->objectName();
     }
-    QCOMPARE(about->window()->palette().color(QPalette::Window), QApplication::palette().color(QPalette::Window));
-
-    // The dark blue is what is drawn: the stems of the bold text are solid in it.
-    for (const char *name : { "Label3", "Label10" }) {
-        const QImage drawn = control(name)->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        int darkBlue = 0;
-        for (int y = 0; y < drawn.height(); ++y) {
-            for (int x = 0; x < drawn.width(); ++x)
-                darkBlue += drawn.pixel(x, y) == qRgb(0, 0, 64);
-        }
-        QVERIFY2(darkBlue > 20, name);
-    }
-}
-
-void tst_About::textsFit_data()
-{
-    QTest::addColumn<QString>("name");
-    for (const QString &name : TabOrder) {
-        if (name != "Picture1")
-            QTest::newRow(qPrintable(name)) << name;
-    }
-}
-
-void tst_About::textsFit()
-{
-    QFETCH(QString, name);
-
-    about->show();
-    const QWidget *widget = control(name);
-    const QString text = textOf(widget);
-    QVERIFY(!text.isEmpty());
-    const QFontMetrics metrics(widget->font());
-
-    if (auto *label = qobject_cast<const QLabel *>(widget)) {
-        const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
-        const QRect used = metrics.boundingRect(QRect(0, 0, label->width(), 1000), flags, text);
-        QVERIFY2(used.width() <= label->width(), qPrintable(QString::number(used.width())));
-        if (name == "Label8") {
-            // One tool name a line. Two full lines are a pixel taller than the box; only the second
-            // line's descent is cut, and neither name reaches below the baseline there.
-            QCOMPARE(used.height(), 2 * metrics.lineSpacing());
-            QVERIFY(metrics.horizontalAdvance(text) > label->width());
-            QVERIFY(metrics.lineSpacing() + metrics.ascent() <= label->height());
-        } else {
-            QVERIFY2(used.height() <= label->height(), qPrintable(QString::number(used.height())));
-        }
-        // Label1's box reaches a pixel past the window's edge; its text must not.
-        const QPoint end = label->mapTo(about->window(), QPoint(used.right(), 0));
-        QVERIFY(end.x() < about->window()->width());
-    } else if (auto *button = qobject_cast<const QPushButton *>(widget)) {
-        const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
-        QVERIFY(metrics.horizontalAdvance(text) + 2 * margin <= button->width());
-        QVERIFY(metrics.height() <= button->height());
-    } else {
-        QVERIFY(metrics.horizontalAdvance(text) < widget->width());
-    }
+    QCOMPARE(chain, TabOrder);
 }
 
 void tst_About::picture()
 {
     about->show();
-    auto *picture = control<QLabel>("Picture1");
-    QVERIFY(picture);
-    QVERIFY(!picture->hasScaledContents());
-    QCOMPARE(picture->pixmap().size(), QSize(50, 50));
-
-    // Drawn at its own size from the box's top-left corner: the box shows the image's first 49 x 49.
+    // Drawn unscaled from the box's top-left corner: the box shows the image's first 49 x 49.
     const QImage gif = QImage(QStringLiteral(":/about.gif")).convertToFormat(QImage::Format_RGB32);
-    const QImage drawn = picture->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    QCOMPARE(drawn.size(), QSize(49, 49));
-    QCOMPARE(drawn, gif.copy(0, 0, 49, 49));
-}
-
-void tst_About::showDisablesMainAndFocusesClose()
-{
-    about->show();
-    QVERIFY(about->window());
-    QVERIFY(about->window()->isVisible());
-    QVERIFY(!main->window.isEnabled());
-    QTRY_COMPARE(QApplication::focusWidget(), control("closeButton"));
+    QCOMPARE(control("Picture1")->grab().toImage().convertToFormat(QImage::Format_RGB32), gif.copy(0, 0, 49, 49));
 }
 
 void tst_About::closeUnloads_data()
 {
     QTest::addColumn<QString>("how");
     QTest::newRow("click on closeButton") << "click";
-    QTest::newRow("Space on closeButton") << "space";
     QTest::newRow("Return on closeButton") << "return";
     QTest::newRow("title bar close") << "titleBar";
 }
@@ -337,19 +203,16 @@ void tst_About::closeUnloads()
     QFETCH(QString, how);
 
     // The focus was on the second control when About opened; Close hands it back there.
-    main->other->setFocus();
-    QTRY_COMPARE(QApplication::focusWidget(), main->other);
+    main->other.setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), &main->other);
     about->show();
+    QVERIFY(!main->window.isEnabled());
     QPointer<QWidget> window = about->window();
-    QPointer<QPushButton> closeButton = control<QPushButton>("closeButton");
-    QPointer<QLabel> label = control<QLabel>("Label9");
-    QVERIFY(window && closeButton && label);
+    QPointer<QPushButton> closeButton = window->findChild<QPushButton *>("closeButton");
     QTRY_COMPARE(QApplication::focusWidget(), closeButton.data());
 
     if (how == "click")
         QTest::mouseClick(closeButton, Qt::LeftButton);
-    else if (how == "space")
-        QTest::keyClick(closeButton, Qt::Key_Space);
     else if (how == "return")
         QTest::keyClick(closeButton, Qt::Key_Return);
     else
@@ -357,58 +220,30 @@ void tst_About::closeUnloads()
 
     QVERIFY(!about->window());
     QVERIFY(main->window.isEnabled());
-    QTRY_VERIFY(!window);
-    QVERIFY(!closeButton);
-    QVERIFY(!label);
+    QTRY_VERIFY(!window && !closeButton);
     QTRY_VERIFY(main->window.isActiveWindow());
-    QTRY_COMPARE(QApplication::focusWidget(), main->other);
+    QTRY_COMPARE(QApplication::focusWidget(), &main->other);
+
+    // The next show builds the window anew.
+    about->show();
+    QVERIFY(about->window() && about->window()->isVisible() && !main->window.isEnabled());
+    QTRY_COMPARE(QApplication::focusWidget(), control("closeButton"));
 }
 
-void tst_About::escapeDoesNotClose()
+void tst_About::staysUpUntilClosed()
 {
     about->show();
     QPointer<QWidget> window = about->window();
     QTRY_COMPARE(QApplication::focusWidget(), control("closeButton"));
-
     QTest::keyClick(control("closeButton"), Qt::Key_Escape);
     QTest::keyClick(window, Qt::Key_Escape);
-    QTest::qWait(50);
-    QVERIFY(window);
-    QCOMPARE(about->window(), window.data());
-    QVERIFY(window->isVisible());
-    QVERIFY(!main->window.isEnabled());
-}
-
-void tst_About::minimisingRestores()
-{
     // Without a task-bar entry a minimised About could not come back, and the main window would
     // stay disabled.
-    about->show();
-    QPointer<QWidget> window = about->window();
     window->setWindowState(window->windowState() | Qt::WindowMinimized);
     QTRY_VERIFY(!window->isMinimized());
-    QVERIFY(window->isVisible());
+    QVERIFY(window && window->isVisible());
     QCOMPARE(about->window(), window.data());
-}
-
-void tst_About::secondShowBuildsAnew()
-{
-    about->show();
-    QPointer<QWidget> first = about->window();
-    QTest::mouseClick(control("closeButton"), Qt::LeftButton);
-    QTRY_VERIFY(!first);
-    QVERIFY(main->window.isEnabled());
-
-    about->show();
-    QVERIFY(about->window());
-    QVERIFY(about->window()->isVisible());
     QVERIFY(!main->window.isEnabled());
-    QCOMPARE(control("closeButton")->geometry(), QRect(296, 184, 81, 25));
-    QTRY_COMPARE(QApplication::focusWidget(), control("closeButton"));
-
-    QTest::mouseClick(control("closeButton"), Qt::LeftButton);
-    QVERIFY(!about->window());
-    QVERIFY(main->window.isEnabled());
 }
 
 void tst_About::destroyingAboutDestroysWindow()
@@ -419,67 +254,28 @@ void tst_About::destroyingAboutDestroysWindow()
     QVERIFY(!window);
 }
 
-void tst_About::gifBytes()
+void tst_About::images()
 {
-    QFile file(QStringLiteral(":/about.gif"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray data = file.readAll();
-    QVERIFY(data.size() > 13 + 3 * 256);
-    const auto byte = [&data](qsizetype at) { return quint8(data.at(at)); };
+    // Picture1: a 50 x 50 GIF89a of one frame with a 256-entry colour table and no transparency.
+    QFile gif(QStringLiteral(":/about.gif"));
+    QVERIFY(gif.open(QIODevice::ReadOnly));
+    const QByteArray header = gif.read(13);
+    QCOMPARE(header.left(6), QByteArray("GIF89a"));
+    QCOMPARE(quint8(header.at(10)) & 0x87, 0x87); // a global colour table of 2 << 7 entries
+    QImageReader reader(QStringLiteral(":/about.gif"));
+    QCOMPARE(reader.imageCount(), 1);
+    const QImage picture = reader.read();
+    QCOMPARE(picture.size(), QSize(50, 50));
+    QVERIFY(!picture.hasAlphaChannel());
 
-    QCOMPARE(data.left(6), QByteArray("GIF89a"));
-    QCOMPARE(byte(6) | byte(7) << 8, 50);
-    QCOMPARE(byte(8) | byte(9) << 8, 50);
-    const quint8 packed = byte(10);
-    QVERIFY2(packed & 0x80, "global colour table");
-    QCOMPARE(2 << (packed & 7), 256);
-
-    // Walk the blocks: one image, and no graphic control extension that makes a colour transparent.
-    qsizetype at = 13 + 3 * 256;
-    const auto skipSubBlocks = [&](qsizetype from) {
-        while (from < data.size() && byte(from) != 0)
-            from += 1 + byte(from);
-        return from + 1;
-    };
-    int images = 0;
-    while (at < data.size() && byte(at) != 0x3B) {
-        if (byte(at) == 0x21) {
-            if (byte(at + 1) == 0xF9)
-                QVERIFY2(!(byte(at + 3) & 1), "transparent colour");
-            at = skipSubBlocks(at + 2);
-        } else {
-            QCOMPARE(byte(at), quint8(0x2C));
-            QCOMPARE(byte(at + 5) | byte(at + 6) << 8, 50);
-            QCOMPARE(byte(at + 7) | byte(at + 8) << 8, 50);
-            ++images;
-            at = skipSubBlocks(at + 11);
-        }
-    }
-    QVERIFY2(at < data.size(), "trailer");
-    QCOMPARE(images, 1);
-}
-
-void tst_About::icon()
-{
-    QFile file(QStringLiteral(":/ombrix.png"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray data = file.readAll();
-    // IHDR: 8 bits a sample, colour type 2 (RGB, no alpha): 24-bit colour.
+    // The icon: 128 x 128, 24-bit colour (PNG colour type 2, 8 bits a sample), fully opaque.
+    QFile png(QStringLiteral(":/ombrix.png"));
+    QVERIFY(png.open(QIODevice::ReadOnly));
+    const QByteArray data = png.readAll();
     QCOMPARE(data.mid(12, 4), QByteArray("IHDR"));
-    QCOMPARE(quint8(data.at(24)), quint8(8));
-    QCOMPARE(quint8(data.at(25)), quint8(2));
-    QVERIFY2(!data.contains("tRNS"), "no transparent colour");
-
-    const QImage image = QImage::fromData(data);
-    QCOMPARE(image.size(), QSize(128, 128));
-    QVERIFY(!image.hasAlphaChannel());
-    // Something is drawn on the ground, in more than a handful of colours.
-    QSet<QRgb> colours;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            colours.insert(image.pixel(x, y));
-    }
-    QVERIFY(colours.size() > 16);
+    QCOMPARE(data.mid(24, 2), QByteArray("\x08\x02"));
+    QVERIFY(!data.contains("tRNS"));
+    QCOMPARE(QImage::fromData(data).size(), QSize(128, 128));
 }
 
 QTEST_MAIN(tst_About)
