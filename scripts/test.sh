@@ -6,7 +6,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${OMBRIX_TEST_BUILD_DIR:-$root/build-test}
 
 "$root/scripts/setup.sh" --test
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOMBRIX_SANITIZE=ON >/dev/null
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOMBRIX_SANITIZE=ON "${launcher[@]}" >/dev/null
 cmake --build "$build"
 
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
