@@ -1,9 +1,6 @@
 #include "TrayIconData.h"
 
-#include <QtEndian>
-
 #include <algorithm>
-#include <cstring>
 
 void TrayIconData::setTip(const QString &text)
 {
@@ -19,16 +16,4 @@ QString TrayIconData::tip() const
 {
     const auto end = std::find(szTip.cbegin(), szTip.cend(), '\0');
     return QString::fromLatin1(szTip.data(), end - szTip.cbegin());
-}
-
-QByteArray TrayIconData::toBytes() const
-{
-    QByteArray bytes(Size, '\0');
-    char *out = bytes.data();
-    for (quint32 field : {cbSize, hWnd, uID, uFlags, uCallbackMessage, hIcon}) {
-        qToLittleEndian(field, out);
-        out += sizeof field;
-    }
-    std::memcpy(out, szTip.data(), TipSize);
-    return bytes;
 }

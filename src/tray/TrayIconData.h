@@ -23,6 +23,6 @@ struct TrayIconData
     void setTip(const QString &text);
     /// The tip as shown: szTip up to its first NUL.
     QString tip() const;
-    /// The record in its 88-byte wire layout.
-    QByteArray toBytes() const;
+
+    bool operator==(const TrayIconData &) const = default;
 };

@@ -1,11 +1,9 @@
 #include "about/About.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QImage>
-#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -50,7 +48,6 @@ private Q_SLOTS:
     void closeUnloads();
     void staysUpUntilClosed();
     void destroyingAboutDestroysWindow();
-    void images();
 
 private:
     QWidget *control(const QString &name) const
@@ -252,30 +249,6 @@ void tst_About::destroyingAboutDestroysWindow()
     QPointer<QWidget> window = about->window();
     about.reset();
     QVERIFY(!window);
-}
-
-void tst_About::images()
-{
-    // Picture1: a 50 x 50 GIF89a of one frame with a 256-entry colour table and no transparency.
-    QFile gif(QStringLiteral(":/about.gif"));
-    QVERIFY(gif.open(QIODevice::ReadOnly));
-    const QByteArray header = gif.read(13);
-    QCOMPARE(header.left(6), QByteArray("GIF89a"));
-    QCOMPARE(quint8(header.at(10)) & 0x87, 0x87); // a global colour table of 2 << 7 entries
-    QImageReader reader(QStringLiteral(":/about.gif"));
-    QCOMPARE(reader.imageCount(), 1);
-    const QImage picture = reader.read();
-    QCOMPARE(picture.size(), QSize(50, 50));
-    QVERIFY(!picture.hasAlphaChannel());
-
-    // The icon: 128 x 128, 24-bit colour (PNG colour type 2, 8 bits a sample), fully opaque.
-    QFile png(QStringLiteral(":/ombrix.png"));
-    QVERIFY(png.open(QIODevice::ReadOnly));
-    const QByteArray data = png.readAll();
-    QCOMPARE(data.mid(12, 4), QByteArray("IHDR"));
-    QCOMPARE(data.mid(24, 2), QByteArray("\x08\x02"));
-    QVERIFY(!data.contains("tRNS"));
-    QCOMPARE(QImage::fromData(data).size(), QSize(128, 128));
 }
 
 QTEST_MAIN(tst_About)

@@ -36,13 +36,11 @@ private Q_SLOTS:
     void commands();
     void nothingSelected();
     void toolThatCannotStartIsReportedAndProgramGoesOn();
-    void clickingAFileStartsNothing();
     void quitAnsweredNoChangesNothing();
     void quitAnsweredYesUnloads();
     void closeRequestAsksNothing();
     void shortcutsFromEveryControl_data();
     void shortcutsFromEveryControl();
-    void workingDirectoryNeverChanges();
     void aboutBlocksMainUntilClosed();
 
 private:
@@ -68,7 +66,7 @@ void tst_Main::init()
     desktop = std::make_unique<FakeDesktop>();
     sounds = std::make_unique<TempFolder>();
     stick = std::make_unique<TempFolder>();
-    sounds->touch(QStringList{"voice01.wav", "voice01.ogg", "readme.txt", "Loud.WAV", "talk.lip", "x.wss"});
+    sounds->touch(QStringList{"voice01.wav", "voice01.ogg", "my voice.wav", "readme.txt", "Loud.WAV", "talk.lip", "x.wss"});
     sounds->mkdir("sub");
     stick->touch(QStringList{"stick.ogg"});
     desktop->volumes = {{stick->path(), true}, {QStringLiteral("/nonexistent/cdrom"), false}};
@@ -105,11 +103,6 @@ void tst_Main::formBuildsWithEveryHandlerConnected()
     FakeDesktop other;
     Main fresh(other);
     QCOMPARE(fresh.windowTitle(), QStringLiteral("Ombrix Converter"));
-    const MainState &state = fresh.state();
-    QVERIFY(state.selectedPath.isEmpty());
-    QCOMPARE(state.quitAnswer, qint16(0));
-    QCOMPARE(state.trayMessage, 0);
-    QCOMPARE(state.trayIconData.toBytes(), QByteArray(88, '\0'));
     for (QWidget *widget : fresh.findChildren<QWidget *>()) {
         if (auto *button = qobject_cast<QAbstractButton *>(widget))
             QVERIFY2(!button->text().contains('&'), qPrintable(button->text()));
@@ -187,9 +180,6 @@ void tst_Main::keyboardOrderAndFixedFrame()
     QCOMPARE(QApplication::focusWidget(), child<QWidget>("Drive1"));
 
     QCOMPARE(main->minimumSize(), main->maximumSize());
-    QCOMPARE(main->centralWidget()->geometry().size(), QSize(553, 324));
-    for (QMenu *menu : main->findChildren<QMenu *>())
-        QVERIFY(!menu->toolTipsVisible());
 }
 
 void tst_Main::loadStepSetsDriveFolderAndPattern()
@@ -206,11 +196,6 @@ void tst_Main::loadStepSetsDriveFolderAndPattern()
     QCOMPARE(child<FileList>("File1")->pattern(), QStringLiteral("*.wav;*.ogg;*.lip;*.wss"));
     QVERIFY(desktop->messageBoxes.isEmpty());
     QVERIFY(desktop->errors.isEmpty());
-
-    // The root's listing holds only matching names.
-    for (const QString &name : child<FileList>("File1")->fileNames())
-        QVERIFY2(QRegularExpression("\\.(wav|ogg|lip|wss)$", QRegularExpression::CaseInsensitiveOption).match(name).hasMatch(),
-                 qPrintable(name));
 }
 
 void tst_Main::driveAndFolderChangesChain()
@@ -223,7 +208,7 @@ void tst_Main::driveAndFolderChangesChain()
 
     navigateTo(sounds->path());
     QCOMPARE(child<FileList>("File1")->fileNames(),
-             QStringList({"Loud.WAV", "talk.lip", "voice01.ogg", "voice01.wav", "x.wss"}));
+             QStringList({"Loud.WAV", "my voice.wav", "talk.lip", "voice01.ogg", "voice01.wav", "x.wss"}));
     QVERIFY(desktop->messageBoxes.isEmpty());
 }
 
@@ -265,6 +250,7 @@ void tst_Main::commands_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<QStringList>("tools");
 
+    // Every entry, on the sounds folder unless the file is on the stick at D:'s root.
     QTest::newRow("toOGG button") << "toOGG" << "voice01.wav" << QStringList{"data\\oggenc.exe "};
     QTest::newRow("toLIP button") << "toLIP" << "voice01.wav" << QStringList{"data\\oggenc.exe ", "data\\wavtolip.exe "};
     QTest::newRow("mnuToOGG") << "mnuToOGG" << "voice01.wav" << QStringList{"data\\oggenc.exe "};
@@ -272,6 +258,8 @@ void tst_Main::commands_data()
     QTest::newRow("mnuToWSS") << "mnuToWSS" << "voice01.wav" << QStringList{"data\\wavtowss.exe "};
     QTest::newRow("mnuOGGtoLIP") << "mnuOGGtoLIP" << "voice01.ogg" << QStringList{"data\\wavtolip.exe "};
     QTest::newRow("mnuToWAV") << "mnuToWAV" << "voice01.ogg" << QStringList{"data\\oggdec.exe "};
+    QTest::newRow("spaces go unquoted") << "toOGG" << "my voice.wav" << QStringList{"data\\oggenc.exe "};
+    QTest::newRow("a drive root gives two backslashes") << "mnuToWAV" << "stick.ogg" << QStringList{"data\\oggdec.exe "};
 }
 
 void tst_Main::commands()
@@ -280,7 +268,11 @@ void tst_Main::commands()
     QFETCH(QString, file);
     QFETCH(QStringList, tools);
 
+    const bool onStick = file == QLatin1String("stick.ogg");
     navigateTo(sounds->path());
+    if (onStick)
+        child<DriveList>("Drive1")->setDrive("D:");
+    const QString folder = onStick ? QStringLiteral("D:\\") : driveFormOf(sounds->path());
     select(file);
     if (auto *button = main->findChild<QPushButton *>(entry))
         QTest::mouseClick(button, Qt::LeftButton);
@@ -289,7 +281,7 @@ void tst_Main::commands()
 
     QStringList expected;
     for (const QString &tool : tools)
-        expected << tool + driveFormOf(sounds->path()) + "\\" + file;
+        expected << tool + folder + "\\" + file;
     QCOMPARE(desktop->startedCommandLines, expected);
     QVERIFY(desktop->messageBoxes.isEmpty());
     QVERIFY(main->state().selectedPath.isEmpty());
@@ -298,11 +290,13 @@ void tst_Main::commands()
 void tst_Main::nothingSelected()
 {
     navigateTo(sounds->path());
+    sounds->touch(QStringList{"new.wav"});
     QTest::mouseClick(child<QPushButton>("toOGG"), Qt::LeftButton);
     QCOMPARE(desktop->messageBoxes.size(), 1);
     QCOMPARE(desktop->messageBoxes[0].text, QStringLiteral("No file selected !"));
     QCOMPARE(desktop->messageBoxes[0].flags, 48);
     QVERIFY(desktop->startedCommandLines.isEmpty());
+    QVERIFY(child<FileList>("File1")->fileNames().contains("new.wav")); // refreshed all the same
     QVERIFY(main->state().selectedPath.isEmpty());
 }
 
@@ -325,19 +319,6 @@ void tst_Main::toolThatCannotStartIsReportedAndProgramGoesOn()
     select("voice01.wav");
     QTest::mouseClick(child<QPushButton>("toOGG"), Qt::LeftButton);
     QCOMPARE(desktop->startedCommandLines.size(), 2);
-}
-
-void tst_Main::clickingAFileStartsNothing()
-{
-    navigateTo(sounds->path());
-    main->show();
-    auto *files = child<FileList>("File1");
-    const QRect first = files->visualRect(files->QAbstractItemView::model()->index(0, 0));
-    QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, first.center());
-    QTest::mouseDClick(files->viewport(), Qt::LeftButton, {}, first.center());
-    QVERIFY(!files->fileName().isEmpty());
-    QVERIFY(desktop->startedCommandLines.isEmpty());
-    QVERIFY(desktop->messageBoxes.isEmpty());
 }
 
 void tst_Main::quitAnsweredNoChangesNothing()
@@ -371,7 +352,7 @@ void tst_Main::quitAnsweredYesUnloads()
     // Unloading asks the tray to delete, with the all-zero record before any Minimize.
     QCOMPARE(desktop->notifyCalls.size(), 1);
     QCOMPARE(desktop->notifyCalls[0].message, quint32(DesktopServices::DeleteIcon));
-    QCOMPARE(desktop->notifyCalls[0].data.toBytes(), QByteArray(88, '\0'));
+    QCOMPARE(desktop->notifyCalls[0].data, TrayIconData());
 }
 
 void tst_Main::closeRequestAsksNothing()
@@ -412,15 +393,6 @@ void tst_Main::shortcutsFromEveryControl()
     QCOMPARE(desktop->notifyCalls.size(), 1);
     QCOMPARE(desktop->notifyCalls[0].message, quint32(DesktopServices::AddIcon));
     QVERIFY(!main->isVisible());
-}
-
-void tst_Main::workingDirectoryNeverChanges()
-{
-    const QString before = QDir::currentPath();
-    navigateTo(sounds->path());
-    child<FolderList>("Dir1")->setPath(driveFormOf(sounds->path()) + "\\sub");
-    child<DriveList>("Drive1")->setDrive("D:");
-    QCOMPARE(QDir::currentPath(), before);
 }
 
 void tst_Main::aboutBlocksMainUntilClosed()

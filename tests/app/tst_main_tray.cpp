@@ -45,37 +45,50 @@ void tst_MainTray::cleanup()
 void tst_MainTray::hideThenAddAndRestoreOn513Or517Only_data()
 {
     QTest::addColumn<qint32>("mouseMessage");
+    QTest::addColumn<quint32>("otherWindow");
+    QTest::addColumn<quint32>("otherIcon");
     QTest::addColumn<bool>("restores");
 
-    QTest::newRow("512 move") << 512 << false;
-    QTest::newRow("513 left press") << 513 << true;
-    QTest::newRow("514 left release") << 514 << false;
-    QTest::newRow("515 left double click") << 515 << false;
-    QTest::newRow("516 right press") << 516 << false;
-    QTest::newRow("517 right release") << 517 << true;
-    QTest::newRow("518 right double click") << 518 << false;
+    QTest::newRow("512 move") << 512 << 0u << 0u << false;
+    QTest::newRow("513 left press") << 513 << 0u << 0u << true;
+    QTest::newRow("514 left release") << 514 << 0u << 0u << false;
+    QTest::newRow("515 left double click") << 515 << 0u << 0u << false;
+    QTest::newRow("516 right press") << 516 << 0u << 0u << false;
+    QTest::newRow("517 right release") << 517 << 0u << 0u << true;
+    QTest::newRow("518 right double click") << 518 << 0u << 0u << false;
+    QTest::newRow("513 for another window") << 513 << 1u << 0u << false;
+    QTest::newRow("517 for another icon number") << 517 << 0u << 1u << false;
 }
 
 void tst_MainTray::hideThenAddAndRestoreOn513Or517Only()
 {
     QFETCH(qint32, mouseMessage);
+    QFETCH(quint32, otherWindow);
+    QFETCH(quint32, otherIcon);
     QFETCH(bool, restores);
 
     minimize();
     QCOMPARE(desktop->notifyCalls.size(), 1);
     QCOMPARE(desktop->notifyCalls.first().message, quint32(DesktopServices::AddIcon));
     QVERIFY2(!desktop->notifyCalls.first().ownerVisible, "the icon was added while the window was still shown");
-    const QByteArray added = record().toBytes();
-    desktop->clickTray(record(), mouseMessage);
+    const TrayIconData added = record();
+    QCOMPARE(added.cbSize, 88u);
+    QCOMPARE(added.uFlags, 7u);
+    QCOMPARE(added.uCallbackMessage, 512u);
+    QCOMPARE(added.tip(), QStringLiteral("Restore Ombrix Converter"));
+    TrayIconData target = added;
+    target.hWnd += otherWindow;
+    target.uID += otherIcon;
+    desktop->clickTray(target, mouseMessage);
 
-    QCOMPARE(main->state().trayMessage, mouseMessage);
+    QCOMPARE(main->state().trayMessage, otherWindow || otherIcon ? 0 : mouseMessage);
     QCOMPARE(main->isVisible(), restores);
     QCOMPARE(desktop->notifyCalls.size(), restores ? 2 : 1);
     if (restores) {
         const FakeDesktop::NotifyCall &removal = desktop->notifyCalls.last();
         QCOMPARE(removal.message, quint32(DesktopServices::DeleteIcon));
         QVERIFY2(removal.ownerVisible, "the icon went before the window came back");
-        QCOMPARE(removal.data.toBytes(), added);
+        QCOMPARE(removal.data, added);
     }
 }
 
@@ -110,8 +123,8 @@ void tst_MainTray::unloadDeletes()
 
     if (minimized)
         minimize();
-    const QByteArray held = record().toBytes();
-    QCOMPARE(held == QByteArray(88, '\0'), !minimized);
+    const TrayIconData held = record();
+    QCOMPARE(held == TrayIconData(), !minimized);
     const auto callsBefore = desktop->notifyCalls.size();
 
     QSignalSpy unloaded(main.get(), &Main::unloaded);
@@ -120,7 +133,7 @@ void tst_MainTray::unloadDeletes()
     QCOMPARE(unloaded.size(), 1);
     QCOMPARE(desktop->notifyCalls.size(), callsBefore + 1);
     QCOMPARE(desktop->notifyCalls.last().message, quint32(DesktopServices::DeleteIcon));
-    QCOMPARE(desktop->notifyCalls.last().data.toBytes(), held);
+    QCOMPARE(desktop->notifyCalls.last().data, held);
 }
 
 void tst_MainTray::refusedAddKeepsWindowAndWarnsOnce()

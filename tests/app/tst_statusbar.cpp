@@ -3,15 +3,10 @@
 #include "app/desktop/KeyLockMonitor.h"
 #include "support/FakeDesktop.h"
 
-#include <QAction>
 #include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
-#include <QStatusBar>
 #include <QTest>
 
-/// The status bar: its panels, the key-lock panels following the desktop, INS following the
-/// Insert key, and nothing else ever writing to it.
+/// The status bar: its panels, the key-lock panels following the desktop, INS following the Insert key.
 class tst_StatusBar : public QObject
 {
     Q_OBJECT
@@ -23,7 +18,6 @@ private Q_SLOTS:
     void keyLocksFollowDesktop();
     void insertTogglesOncePerPress();
     void heldInsertTogglesOnce();
-    void statusTipsLeaveItAlone();
 
 private:
     std::unique_ptr<FakeDesktop> desktop;
@@ -160,31 +154,6 @@ void tst_StatusBar::heldInsertTogglesOnce()
     // The next real press toggles.
     send(QEvent::KeyPress, 2400, false);
     QCOMPARE(bar->keyShownOn(StatusBar::InsPanel), std::optional<bool>(false));
-}
-
-void tst_StatusBar::statusTipsLeaveItAlone()
-{
-    // Hovering entries sends status tips to the window, even empty ones; with a QStatusBar
-    // in the window they would blank it.
-    for (QMenu *menu : main->menuBar()->findChildren<QMenu *>()) {
-        menu->popup(main->mapToGlobal(QPoint(10, 10)));
-        QVERIFY(QTest::qWaitForWindowExposed(menu));
-        for (QAction *action : menu->actions()) {
-            if (!action->isSeparator())
-                menu->setActiveAction(action);
-        }
-        QStatusTipEvent tip(QStringLiteral("a status tip"));
-        QCoreApplication::sendEvent(menu, &tip);
-        menu->hide();
-    }
-    QStatusTipEvent empty{QString()};
-    QCoreApplication::sendEvent(main.get(), &empty);
-
-    QVERIFY(main->findChildren<QStatusBar *>().isEmpty());
-    for (int i = 0; i < StatusBar::PanelCount; ++i) {
-        QCOMPARE(bar->panel(StatusBar::Panel(i))->text(), PanelTexts.at(i));
-        QVERIFY(bar->panel(StatusBar::Panel(i))->isVisible());
-    }
 }
 
 QTEST_MAIN(tst_StatusBar)
