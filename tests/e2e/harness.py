@@ -42,6 +42,14 @@ def type_text(text):
     run("xdotool", "type", "--delay", "30", text)
 
 
+def open_folder(name):
+    """Types a folder's name into the focused folder list and opens it with Return."""
+    type_text(name)
+    key("Return")
+    # Typed letters within the view's keyboard-search interval would extend the last search.
+    time.sleep(0.8)
+
+
 def window_info(wid):
     """xwininfo's fields of a window: absolute position, size and map state."""
     out = run("xwininfo", "-id", str(wid), check=False)
