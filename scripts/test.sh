@@ -12,6 +12,11 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOMBRIX_SANITIZE=ON "${launcher[@]}" >/dev/null
 cmake --build "$build"
 
+# The Debian package, built and checked (lintian, desktop entry, AppStream data) in its own Release
+# tree; tests/e2e/test_package.py installs it.
+package=$("$root/scripts/package.sh" --check)
+export OMBRIX_PACKAGE=$package
+
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1
 export XDG_RUNTIME_DIR=$(mktemp -d /tmp/ombrix-test-runtime-XXXXXX)

@@ -4,24 +4,14 @@ import hashlib
 import os
 import shutil
 import tempfile
-import time
 import unittest
 
-from harness import Program, key, make_wav, open_folder, type_text, wait_for, window_info
+from harness import Program, key, make_wav, open_folder, settled, type_text, wait_for, window_info
 
 
 def digest(path):
     with open(path, "rb") as f:
         return hashlib.sha256(f.read()).hexdigest()
-
-
-def settled(path):
-    """True once path exists and its size stays put for a moment (the encoder has finished)."""
-    if not os.path.exists(path):
-        return False
-    size = os.path.getsize(path)
-    time.sleep(0.3)
-    return size > 0 and os.path.getsize(path) == size
 
 
 class ConvertByKeyboard(unittest.TestCase):
