@@ -42,6 +42,14 @@ def type_text(text):
     run("xdotool", "type", "--delay", "30", text)
 
 
+def open_folder(name):
+    """Types a folder's name into the focused folder list and opens it with Return."""
+    type_text(name)
+    key("Return")
+    # Typed letters within the view's keyboard-search interval would extend the last search.
+    time.sleep(0.8)
+
+
 def window_info(wid):
     """xwininfo's fields of a window: absolute position, size and map state."""
     out = run("xwininfo", "-id", str(wid), check=False)
@@ -81,10 +89,35 @@ def make_wav(path, seconds=0.5):
         "synth", str(seconds), "sine", "440")
 
 
+def settled(path):
+    """True once path exists and its size stays put for a moment (the encoder has finished)."""
+    if not os.path.exists(path):
+        return False
+    size = os.path.getsize(path)
+    time.sleep(0.3)
+    return size > 0 and os.path.getsize(path) == size
+
+
+def open_folder(name):
+    """Types a folder's name into the focused folder list and opens it with Return."""
+    type_text(name)
+    key("Return")
+    # Typed letters within the view's keyboard-search interval would extend the last search.
+    time.sleep(0.8)
+
+
 class Program:
     """One run of the staged program in a temporary copy of its runtime folder."""
 
-    def __init__(self, keep_tools=True):
+    def __init__(self, keep_tools=True, command=None, cwd=None):
+        """With a command (an installed program, say), runs that in cwd instead of the staged copy."""
+        self.process = None
+        self.wid = None
+        self.command = command or ["./ombrix-converter"]
+        if command:
+            self.tmp = tempfile.TemporaryDirectory(prefix="ombrix-e2e-")
+            self.workdir = cwd or self.tmp.name
+            return
         if not RUNTIME or not os.path.isfile(os.path.join(RUNTIME, "ombrix-converter")):
             raise RuntimeError("OMBRIX_RUNTIME_DIR does not hold the staged program")
         self.tmp = tempfile.TemporaryDirectory(prefix="ombrix-e2e-")
@@ -92,8 +125,6 @@ class Program:
         shutil.copytree(RUNTIME, self.workdir, symlinks=True)
         if not keep_tools:
             shutil.rmtree(os.path.join(self.workdir, "data"), ignore_errors=True)
-        self.process = None
-        self.wid = None
 
     def start(self, env=None):
         environment = dict(os.environ)
@@ -101,7 +132,7 @@ class Program:
         environment.pop("QT_QPA_PLATFORM", None)
         environment.update(env or {})
         self.log = open(os.path.join(self.tmp.name, "program.log"), "w")
-        self.process = subprocess.Popen(["./ombrix-converter"], cwd=self.workdir, env=environment,
+        self.process = subprocess.Popen(self.command, cwd=self.workdir, env=environment,
                                         stdout=self.log, stderr=subprocess.STDOUT)
         self.wid = wait_for(lambda: self.find_window(), timeout=30, what="the main window")
         wait_for(lambda: window_info(self.wid)["mapped"], what="the main window to map")

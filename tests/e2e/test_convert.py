@@ -4,24 +4,14 @@ import hashlib
 import os
 import shutil
 import tempfile
-import time
 import unittest
 
-from harness import Program, key, make_wav, type_text, wait_for, window_info
+from harness import Program, key, make_wav, open_folder, settled, type_text, wait_for, window_info
 
 
 def digest(path):
     with open(path, "rb") as f:
         return hashlib.sha256(f.read()).hexdigest()
-
-
-def settled(path):
-    """True once path exists and its size stays put for a moment (the encoder has finished)."""
-    if not os.path.exists(path):
-        return False
-    size = os.path.getsize(path)
-    time.sleep(0.3)
-    return size > 0 and os.path.getsize(path) == size
 
 
 class ConvertByKeyboard(unittest.TestCase):
@@ -37,22 +27,15 @@ class ConvertByKeyboard(unittest.TestCase):
         self.program.stop()
         shutil.rmtree(self.sounds_root, ignore_errors=True)
 
-    def open_folder(self, name):
-        """Types a folder's name into the folder list and opens it with Return."""
-        type_text(name)
-        key("Return")
-        # Typed letters within the view's keyboard-search interval would extend the last search.
-        time.sleep(0.8)
-
     def test_convert_refresh_decode_and_quit(self):
         program = self.program
         program.activate()
 
         # Tab order: Drive1, Dir1, File1, toOGG, toLIP, refreshFile.
         key("Tab")
-        self.open_folder("tmp")
-        self.open_folder(os.path.basename(self.sounds_root))
-        self.open_folder("My Sounds")
+        open_folder("tmp")
+        open_folder(os.path.basename(self.sounds_root))
+        open_folder("My Sounds")
         key("Tab")
         type_text("voice01.wav")
         key("Tab", "space")

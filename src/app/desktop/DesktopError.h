@@ -7,6 +7,7 @@ struct DesktopError
 {
     enum Number {
         InternalError = 51,
+        BadFileName = 52,
         FileNotFound = 53,
         DeviceUnavailable = 68,
         PermissionDenied = 70,

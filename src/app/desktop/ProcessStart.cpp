@@ -2,10 +2,94 @@
 
 #include "app/desktop/DesktopError.h"
 #include "app/desktop/DriveMap.h"
+#include "app/desktop/WineTool.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QProcess>
+
+#include <cstring>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char **environ;
+
+namespace {
+
+// The NULL-terminated array of C strings that posix_spawn takes, holding its own bytes.
+class CStringArray
+{
+public:
+    explicit CStringArray(const QStringList &strings)
+    {
+        for (const QString &string : strings)
+            bytes.push_back(QFile::encodeName(string));
+        for (QByteArray &item : bytes)
+            pointers.push_back(item.data());
+        pointers.push_back(nullptr);
+    }
+
+    char **data() { return pointers.data(); }
+
+private:
+    std::vector<QByteArray> bytes;
+    std::vector<char *> pointers;
+};
+
+pid_t spawn(const ToolStart &start, const QString &workingDirectory)
+{
+    CStringArray arguments(QStringList { start.program } + start.arguments);
+    CStringArray environment(start.environment);
+    const QByteArray program = QFile::encodeName(start.program);
+    const QByteArray directory = QFile::encodeName(workingDirectory);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addchdir_np(&actions, directory.constData());
+
+    // Its own session, so no signal or hang-up of ours reaches it; signals as a fresh program has them.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t set;
+    sigemptyset(&set);
+    posix_spawnattr_setsigmask(&attributes, &set);
+    sigfillset(&set);
+    posix_spawnattr_setsigdefault(&attributes, &set);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    pid_t pid = 0;
+    const int failure = posix_spawn(&pid, program.constData(), &actions, &attributes, arguments.data(),
+        start.environment.isEmpty() ? environ : environment.data());
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failure != 0)
+        throw DesktopError { DesktopError::PathFileAccessError,
+            QStringLiteral("Cannot start %1: %2").arg(start.program, QString::fromLocal8Bit(std::strerror(failure))) };
+    return pid;
+}
+
+// The tool is our child, so it would stay a zombie until we collect it. A thread blocked on this
+// one pid collects it the moment it ends and touches no other child (QProcess reaps its own);
+// once we have quit, the system collects it.
+void reapWhenDone(pid_t pid)
+{
+    try {
+        std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+    } catch (const std::system_error &) {
+        // Out of threads: the tool still runs, and is collected when we quit.
+    }
+}
+
+} // namespace
 
 qint64 startHiddenProcess(const QString &commandLine, const DriveMap &drives, const QString &workingDirectory)
 {
@@ -13,28 +97,23 @@ qint64 startHiddenProcess(const QString &commandLine, const DriveMap &drives, co
     const QString programText = space < 0 ? commandLine : commandLine.left(space);
     const QString argumentText = space < 0 ? QString() : commandLine.mid(space + 1);
 
-    // Qt resolves a relative program against the child's directory, so make it absolute here.
     const QString program = QDir::cleanPath(
         QDir(workingDirectory).absoluteFilePath(QString(programText).replace(QLatin1Char('\\'), QLatin1Char('/'))));
     const QFileInfo info(program);
     if (!info.exists())
-        throw DesktopError{DesktopError::FileNotFound, QStringLiteral("File not found: %1").arg(program)};
-    if (info.isDir() || !info.isExecutable())
-        throw DesktopError{DesktopError::PermissionDenied, QStringLiteral("Permission denied: %1 is not an executable program").arg(program)};
+        throw DesktopError { DesktopError::FileNotFound, QStringLiteral("File not found: %1").arg(program) };
+    const PeMachine machine = info.isDir() ? PeMachine::NotWindows : peMachine(program);
+    if (machine == PeMachine::NotWindows && (info.isDir() || !info.isExecutable()))
+        throw DesktopError { DesktopError::PermissionDenied,
+            QStringLiteral("Permission denied: %1 is not an executable program").arg(program) };
 
-    QProcess process;
-    process.setProgram(program);
-    if (!argumentText.isEmpty())
-        process.setArguments({drives.toNative(argumentText)});
-    process.setWorkingDirectory(workingDirectory);
-    // Only the member startDetached honours these; the static overload would inherit our streams.
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
+    const QString argument = argumentText.isEmpty() ? QString() : drives.toNative(argumentText);
+    // A Windows program runs through Wine and needs no run bit: files from a zip or a FAT stick have none.
+    const ToolStart start = machine == PeMachine::NotWindows
+        ? ToolStart { program, argument.isEmpty() ? QStringList() : QStringList { argument }, {} }
+        : wineStart(program, machine, argument, WineInstall::find());
 
-    qint64 pid = 0;
-    if (!process.startDetached(&pid))
-        throw DesktopError{DesktopError::PathFileAccessError,
-                           QStringLiteral("Cannot start %1: %2").arg(program, process.errorString())};
+    const pid_t pid = spawn(start, workingDirectory);
+    reapWhenDone(pid);
     return pid;
 }

@@ -9,5 +9,7 @@ class DriveMap;
 /// workingDirectory and never searched in PATH. The rest is one drive-form path, handed over as
 /// exactly one native argument: no shell, no splitting. The tool's standard streams are the null
 /// device; it runs in its own session, leaves no zombie and outlives the program.
-/// Throws DesktopError 53 (missing program), 70 (not executable) or 75 (start failed), naming it.
+/// A Windows program (a PE file, run bit or not) runs through Wine, its argument as a Windows path.
+/// Throws DesktopError 53 (missing program or Wine), 70 (not executable), 75 (start failed) or
+/// 52 (a name Windows cannot hold), naming it.
 qint64 startHiddenProcess(const QString &commandLine, const DriveMap &drives, const QString &workingDirectory);
