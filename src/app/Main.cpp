@@ -18,11 +18,8 @@
 
 namespace {
 
-constexpr qint32 LeftButtonDown = 513;
-constexpr qint32 RightButtonUp = 517;
 constexpr quint32 TrayIconId = 1;
-constexpr quint32 TrayFlags = 7;          // message, icon and tip are valid
-constexpr quint32 TrayCallbackMessage = 512;
+constexpr quint32 TrayFlags = 7; // message, icon and tip are valid
 
 void nameSeparators(QMenu *menu, const QString &name)
 {
@@ -97,7 +94,7 @@ void Main::on_Drive1_driveChanged()
         // The folder change runs nested in here and reports its own failures.
         trap.step([this] { ui->Dir1->setPath(ui->Drive1->drive()); });
         if (trap.lastErrorNumber() == DesktopError::DeviceUnavailable)
-            desktop.messageBox(this, QStringLiteral("Selected drive is unavailable !"), DesktopServices::Critical, Title);
+            desktop.messageBox(this, QStringLiteral("Selected drive is unavailable !"), DesktopServices::Critical, DesktopServices::ProgramTitle);
     });
 }
 
@@ -111,46 +108,46 @@ void Main::on_refreshFile_clicked()
     handle([this] { ui->File1->refresh(); });
 }
 
-void Main::runConversionCommand(const char *entry)
+void Main::runConversionCommand(Conversion conversion)
 {
-    handle([this, entry] {
-        runConversion(toolsOf(QLatin1String(entry)), *ui->File1, desktop, this, formState.selectedPath);
+    handle([this, conversion] {
+        runConversion(toolsOf(conversion), *ui->File1, desktop, this, formState.selectedPath);
     });
 }
 
 void Main::on_toOGG_clicked()
 {
-    runConversionCommand("toOGG");
+    runConversionCommand(Conversion::WavToOgg);
 }
 
 void Main::on_toLIP_clicked()
 {
-    runConversionCommand("toLIP");
+    runConversionCommand(Conversion::WavToOggAndLip);
 }
 
 void Main::on_mnuToOGG_triggered()
 {
-    runConversionCommand("mnuToOGG");
+    runConversionCommand(Conversion::WavToOgg);
 }
 
 void Main::on_mnuWAVtoLIP_triggered()
 {
-    runConversionCommand("mnuWAVtoLIP");
+    runConversionCommand(Conversion::WavToLip);
 }
 
 void Main::on_mnuToWSS_triggered()
 {
-    runConversionCommand("mnuToWSS");
+    runConversionCommand(Conversion::WavToWss);
 }
 
 void Main::on_mnuOGGtoLIP_triggered()
 {
-    runConversionCommand("mnuOGGtoLIP");
+    runConversionCommand(Conversion::OggToLip);
 }
 
 void Main::on_mnuToWAV_triggered()
 {
-    runConversionCommand("mnuToWAV");
+    runConversionCommand(Conversion::OggToWav);
 }
 
 void Main::on_mnuMinimize_triggered()
@@ -166,14 +163,14 @@ void Main::minimize_to_tray()
     record.hWnd = desktop.windowHandle(this);
     record.uID = TrayIconId;
     record.uFlags = TrayFlags;
-    record.uCallbackMessage = TrayCallbackMessage;
+    record.uCallbackMessage = TrayIconData::MouseMove;
     record.hIcon = desktop.iconHandle(this);
     record.setTip(QStringLiteral("Restore Ombrix Converter"));
     if (!desktop.notifyIcon(DesktopServices::AddIcon, record)) {
         // Hidden without an icon, the window could never be brought back.
         show();
         desktop.messageBox(this, QStringLiteral("The notification area is not available !"), DesktopServices::Warning,
-                           Title);
+                           DesktopServices::ProgramTitle);
     }
 }
 
@@ -184,7 +181,7 @@ void Main::onTrayMouseMessage(quint32 window, quint32 iconId, qint32 message)
         return;
     handle([this, message] {
         formState.trayMessage = message;
-        if (formState.trayMessage == LeftButtonDown || formState.trayMessage == RightButtonUp)
+        if (formState.trayMessage == TrayIconData::LeftButtonDown || formState.trayMessage == TrayIconData::RightButtonUp)
             restoreFromTray();
     });
 }
@@ -200,7 +197,7 @@ void Main::on_mnuExit_triggered()
 {
     handle([this] {
         formState.quitAnswer = qint16(
-            desktop.messageBox(this, QStringLiteral("Do you really want to quit ?"), DesktopServices::Question, Title));
+            desktop.messageBox(this, QStringLiteral("Do you really want to quit ?"), DesktopServices::Question, DesktopServices::ProgramTitle));
         if (formState.quitAnswer == DesktopServices::Yes)
             close();
     });

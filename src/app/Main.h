@@ -8,6 +8,7 @@
 #include <memory>
 
 class About;
+enum class Conversion;
 class DesktopServices;
 namespace Ui {
 class Main;
@@ -28,8 +29,6 @@ class Main : public QMainWindow
     Q_OBJECT
 
 public:
-    static inline const QString Title = QStringLiteral("Ombrix Converter");
-
     explicit Main(DesktopServices &desktop, QWidget *parent = nullptr);
     ~Main() override;
 
@@ -64,7 +63,7 @@ private Q_SLOTS:
     void on_mnuAbout_triggered();
 
 private:
-    void runConversionCommand(const char *entry);
+    void runConversionCommand(Conversion conversion);
     void onTrayMouseMessage(quint32 window, quint32 iconId, qint32 message);
     void restoreFromTray();
     template <typename Handler>

@@ -5,25 +5,21 @@
 
 #include <exception>
 
-const QList<ConversionCommand> &conversionCommands()
+QStringList toolsOf(Conversion conversion)
 {
-    static const QList<ConversionCommand> commands = {
-        {QStringLiteral("toOGG"), {ToolString::OggEnc}},
-        {QStringLiteral("toLIP"), {ToolString::OggEnc, ToolString::WavToLip}},
-        {QStringLiteral("mnuToOGG"), {ToolString::OggEnc}},
-        {QStringLiteral("mnuWAVtoLIP"), {ToolString::WavToLip}},
-        {QStringLiteral("mnuToWSS"), {ToolString::WavToWss}},
-        {QStringLiteral("mnuOGGtoLIP"), {ToolString::WavToLip}},
-        {QStringLiteral("mnuToWAV"), {ToolString::OggDec}},
-    };
-    return commands;
-}
-
-QStringList toolsOf(const QString &entry)
-{
-    for (const ConversionCommand &command : conversionCommands()) {
-        if (command.entry == entry)
-            return command.tools;
+    // No default: a conversion added without its tools is a compiler warning.
+    switch (conversion) {
+    case Conversion::WavToOgg:
+        return {ToolString::OggEnc};
+    case Conversion::WavToOggAndLip:
+        return {ToolString::OggEnc, ToolString::WavToLip};
+    case Conversion::WavToLip:
+    case Conversion::OggToLip:
+        return {ToolString::WavToLip};
+    case Conversion::WavToWss:
+        return {ToolString::WavToWss};
+    case Conversion::OggToWav:
+        return {ToolString::OggDec};
     }
     return {};
 }
@@ -38,11 +34,11 @@ void runConversion(const QStringList &tools, FileList &files, DesktopServices &d
     std::exception_ptr startFailure;
     if (name.isEmpty()) {
         desktop.messageBox(parent, QStringLiteral("No file selected !"), DesktopServices::Warning,
-                           QStringLiteral("Ombrix Converter"));
+                           DesktopServices::ProgramTitle);
     } else {
         try {
             for (const QString &tool : tools)
-                desktop.startProcess(tool + selectedPath, DesktopServices::HiddenWindow);
+                desktop.startProcess(tool + selectedPath);
         } catch (...) {
             // A tool that cannot start must not leave the path set nor the list stale.
             startFailure = std::current_exception();

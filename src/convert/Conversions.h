@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -17,17 +16,12 @@ inline const QString WavToLip = QStringLiteral("data\\wavtolip.exe ");
 inline const QString WavToWss = QStringLiteral("data\\wavtowss.exe ");
 } // namespace ToolString
 
-/// One conversion command: the control or menu entry that gives it and the tools it starts, in order.
-struct ConversionCommand
-{
-    QString entry;
-    QStringList tools;
-};
+/// What a conversion command does. Each command names its conversion, so a command that
+/// starts nothing cannot compile.
+enum class Conversion { WavToOgg, WavToOggAndLip, WavToLip, WavToWss, OggToLip, OggToWav };
 
-/// The seven conversion commands.
-const QList<ConversionCommand> &conversionCommands();
-/// The tools of the command given by entry ("toOGG", "mnuToWSS", ...); empty for an unknown entry.
-QStringList toolsOf(const QString &entry);
+/// The tools a conversion starts, in order.
+QStringList toolsOf(Conversion conversion);
 
 /// Runs one conversion command on the file selected in files: sets selectedPath to the folder,
 /// one backslash and the name, warns when nothing is selected, else starts each tool hidden on it

@@ -15,17 +15,6 @@ class NotificationArea : public QObject
     Q_OBJECT
 
 public:
-    /// The mouse message numbers of the reports.
-    enum MouseMessage : qint32 {
-        MouseMove = 512,
-        LeftButtonDown = 513,
-        LeftButtonUp = 514,
-        LeftButtonDoubleClick = 515,
-        RightButtonDown = 516,
-        RightButtonUp = 517,
-        RightButtonDoubleClick = 518,
-    };
-
     /// The implementation for the running platform: an XEmbed tray icon on X11, Qt's
     /// StatusNotifierItem icon where only that exists, and one that refuses every add elsewhere.
     static std::unique_ptr<NotificationArea> create();
@@ -41,5 +30,6 @@ public:
     virtual bool remove(const TrayIconData &data) = 0;
 
 Q_SIGNALS:
+    /// A mouse action on an icon, as a TrayIconData::MouseMessage.
     void mouseMessage(quint32 window, quint32 iconId, qint32 message);
 };

@@ -30,9 +30,9 @@ qint32 StatusNotifierArea::mouseMessageFor(QSystemTrayIcon::ActivationReason rea
 {
     switch (reason) {
     case QSystemTrayIcon::Trigger:
-        return LeftButtonDown;
+        return TrayIconData::LeftButtonDown;
     case QSystemTrayIcon::Context:
-        return RightButtonUp;
+        return TrayIconData::RightButtonUp;
     default:
         return 0;
     }

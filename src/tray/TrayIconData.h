@@ -10,6 +10,16 @@ struct TrayIconData
 {
     static constexpr int Size = 88;
     static constexpr int TipSize = 64;
+    /// The mouse message numbers an icon reports; MouseMove is also the callback message.
+    enum MouseMessage : qint32 {
+        MouseMove = 512,
+        LeftButtonDown = 513,
+        LeftButtonUp = 514,
+        LeftButtonDoubleClick = 515,
+        RightButtonDown = 516,
+        RightButtonUp = 517,
+        RightButtonDoubleClick = 518,
+    };
 
     quint32 cbSize = 0;
     quint32 hWnd = 0;

@@ -1,6 +1,6 @@
 #include "TrayIconWidget.h"
 
-#include "tray/NotificationArea.h"
+#include "tray/TrayIconData.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -50,9 +50,9 @@ void TrayIconWidget::mousePressEvent(QMouseEvent *event)
     // desktop's convention has the double click instead of that press, so hold it back until
     // it is known whether a double click follows.
     if (event->button() == Qt::LeftButton)
-        pendingPress = NotificationArea::LeftButtonDown;
+        pendingPress = TrayIconData::LeftButtonDown;
     else if (event->button() == Qt::RightButton)
-        pendingPress = NotificationArea::RightButtonDown;
+        pendingPress = TrayIconData::RightButtonDown;
     if (pendingPress)
         QTimer::singleShot(0, this, &TrayIconWidget::reportPendingPress);
 }
@@ -61,24 +61,24 @@ void TrayIconWidget::mouseReleaseEvent(QMouseEvent *event)
 {
     reportPendingPress();
     if (event->button() == Qt::LeftButton)
-        report(NotificationArea::LeftButtonUp);
+        report(TrayIconData::LeftButtonUp);
     else if (event->button() == Qt::RightButton)
-        report(NotificationArea::RightButtonUp);
+        report(TrayIconData::RightButtonUp);
 }
 
 void TrayIconWidget::mouseDoubleClickEvent(QMouseEvent *event)
 {
     pendingPress.reset();
     if (event->button() == Qt::LeftButton)
-        report(NotificationArea::LeftButtonDoubleClick);
+        report(TrayIconData::LeftButtonDoubleClick);
     else if (event->button() == Qt::RightButton)
-        report(NotificationArea::RightButtonDoubleClick);
+        report(TrayIconData::RightButtonDoubleClick);
 }
 
 void TrayIconWidget::mouseMoveEvent(QMouseEvent *)
 {
     reportPendingPress();
-    report(NotificationArea::MouseMove);
+    report(TrayIconData::MouseMove);
 }
 
 void TrayIconWidget::report(qint32 message)

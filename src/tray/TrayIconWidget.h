@@ -20,8 +20,7 @@ public:
     void setTip(const QString &tip);
 
 Q_SIGNALS:
-    /// 512 move, 513 left press, 514 left release, 515 left double click, 516 right press,
-    /// 517 right release, 518 right double click.
+    /// A mouse action on the icon, as a TrayIconData::MouseMessage.
     void mouseMessage(qint32 message);
 
 protected:

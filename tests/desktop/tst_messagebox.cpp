@@ -53,13 +53,15 @@ void tst_MessageBox::boxes()
         QCOMPARE(box->windowTitle(), QStringLiteral("Ombrix Converter"));
         QCOMPARE(box->text(), text);
         QCOMPARE(int(box->icon()), icon);
-        const bool yesNo = (flags & 0x0f) == 4 && flags > 0;
+        const bool yesNo = flags > 0 && DesktopServices::asksYesNo(flags);
         QCOMPARE(box->buttons().size(), yesNo ? 2 : 1);
-        QCOMPARE(box->defaultButton(), box->button(yesNo ? QMessageBox::Yes : QMessageBox::Ok));
+        QVERIFY(box->button(yesNo ? QMessageBox::Yes : QMessageBox::Ok));
+        if (yesNo)
+            QCOMPARE(box->defaultButton(), box->button(QMessageBox::Yes));
         if (key != Qt::Key_unknown)
             QTest::keyClick(box, Qt::Key(key));
         else
-            box->defaultButton()->click();
+            box->buttons().first()->click();
     };
     QTimer::singleShot(0, this, [&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());

@@ -11,7 +11,7 @@ int FakeDesktop::messageBox(QWidget *, const QString &text, int flags, const QSt
     messageBoxes.append({text, flags, title});
     if (!answers.isEmpty())
         return answers.dequeue();
-    return (flags & 0x0f) == 4 ? No : Ok;
+    return asksYesNo(flags) ? No : Ok;
 }
 
 void FakeDesktop::reportError(QWidget *, const DesktopError &error)
@@ -19,13 +19,12 @@ void FakeDesktop::reportError(QWidget *, const DesktopError &error)
     errors.append(error);
 }
 
-qint64 FakeDesktop::startProcess(const QString &commandLine, int windowStyle)
+qint64 FakeDesktop::startProcess(const QString &commandLine)
 {
     const QString program = commandLine.section(QLatin1Char(' '), 0, 0);
     if (unstartable.contains(program))
         throw DesktopError{DesktopError::FileNotFound, QStringLiteral("File not found: %1").arg(program)};
     startedCommandLines.append(commandLine);
-    windowStyles.append(windowStyle);
     return 1000 + startedCommandLines.size();
 }
 

@@ -41,9 +41,8 @@ public:
 
     int messageBox(QWidget *parent, const QString &text, int flags, const QString &title) override;
     void reportError(QWidget *parent, const DesktopError &error) override;
-    qint64 startProcess(const QString &commandLine, int windowStyle) override;
+    qint64 startProcess(const QString &commandLine) override;
     DriveMap &drives() override { return driveMap; }
-    double twipsPerPixelX() const override { return 15.0; }
     quint32 windowHandle(QWidget *window) override;
     quint32 iconHandle(QWidget *window) override;
     bool notifyIcon(quint32 message, const TrayIconData &data) override;
@@ -65,7 +64,6 @@ public:
     QList<MessageBoxCall> messageBoxes;
     QList<DesktopError> errors;
     QStringList startedCommandLines;
-    QList<int> windowStyles;
     QList<NotifyCall> notifyCalls;
     QList<HelpCall> helpCalls;
     quint32 nextIconHandle = 0x1000;

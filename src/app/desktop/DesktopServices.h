@@ -25,12 +25,28 @@ class DesktopServices : public QObject
     Q_OBJECT
 
 public:
-    /// Message box flags and the button codes it returns.
-    enum MessageFlags { Critical = 16, Question = 36, Warning = 48 };
+    /// Message box flags: the buttons in the low four bits, the icon in the next four; the
+    /// combinations the program uses; the button codes a box returns.
+    enum MessageFlags {
+        YesNoButtons = 4,
+        ButtonsMask = 0x0f,
+        CriticalIcon = 16,
+        QuestionIcon = 32,
+        WarningIcon = 48,
+        InformationIcon = 64,
+        IconMask = 0xf0,
+        Critical = CriticalIcon,
+        Question = QuestionIcon | YesNoButtons,
+        Warning = WarningIcon,
+    };
     enum Answer { Ok = 1, Yes = 6, No = 7 };
-    /// Notification-area messages and the window style of a hidden process.
+    /// Notification-area messages.
     enum NotifyMessage : quint32 { AddIcon = 0, DeleteIcon = 2 };
-    static constexpr int HiddenWindow = 0;
+    /// The program's title: its message boxes' and error reports' title.
+    static inline const QString ProgramTitle = QStringLiteral("Ombrix Converter");
+
+    /// Whether a box with these flags asks Yes or No (else it has OK alone).
+    static constexpr bool asksYesNo(int flags) { return (flags & ButtonsMask) == YesNoButtons; }
 
     using QObject::QObject;
 
@@ -38,13 +54,11 @@ public:
     virtual int messageBox(QWidget *parent, const QString &text, int flags, const QString &title) = 0;
     /// The default error report: a modal box with the error's number and description and OK.
     virtual void reportError(QWidget *parent, const DesktopError &error) = 0;
-    /// Starts "program argument-text" with the given window style and returns its process id
-    /// at once, never waiting; throws DesktopError when the program cannot be started.
-    virtual qint64 startProcess(const QString &commandLine, int windowStyle) = 0;
+    /// Starts "program argument-text" hidden and returns its process id at once, never waiting;
+    /// throws DesktopError when the program cannot be started.
+    virtual qint64 startProcess(const QString &commandLine) = 0;
     /// The drive letters and the mapping between drive-form and native paths.
     virtual DriveMap &drives() = 0;
-    /// Twips per pixel along X (1440 / logical dpi).
-    virtual double twipsPerPixelX() const = 0;
     /// The 32-bit handle of a window and of its own window icon.
     virtual quint32 windowHandle(QWidget *window) = 0;
     virtual quint32 iconHandle(QWidget *window) = 0;
@@ -56,9 +70,7 @@ public:
     virtual KeyLockState keyLocks() const = 0;
 
 Q_SIGNALS:
-    /// A mouse action on a notification-area icon, as the mouse message number it stands for
-    /// (512 move, 513 left press, 514 left release, 515 left double click, 516 right press,
-    /// 517 right release, 518 right double click).
+    /// A mouse action on a notification-area icon, as the TrayIconData::MouseMessage it stands for.
     void trayMouseMessage(quint32 window, quint32 iconId, qint32 mouseMessage);
     /// The keyboard's lock indicators changed.
     void keyLocksChanged();

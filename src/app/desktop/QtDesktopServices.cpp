@@ -7,27 +7,21 @@
 #include "tray/NotificationArea.h"
 
 #include <QDir>
-#include <QGuiApplication>
 #include <QMessageBox>
-#include <QScreen>
 #include <QWidget>
 
 namespace {
 
-constexpr int ButtonsMask = 0x0f;
-constexpr int YesNoButtons = 4;
-constexpr int IconMask = 0xf0;
-
 QMessageBox::Icon iconOf(int flags)
 {
-    switch (flags & IconMask) {
-    case 16:
+    switch (flags & DesktopServices::IconMask) {
+    case DesktopServices::CriticalIcon:
         return QMessageBox::Critical;
-    case 32:
+    case DesktopServices::QuestionIcon:
         return QMessageBox::Question;
-    case 48:
+    case DesktopServices::WarningIcon:
         return QMessageBox::Warning;
-    case 64:
+    case DesktopServices::InformationIcon:
         return QMessageBox::Information;
     default:
         return QMessageBox::NoIcon;
@@ -51,7 +45,7 @@ QtDesktopServices::~QtDesktopServices() = default;
 int QtDesktopServices::messageBox(QWidget *parent, const QString &text, int flags, const QString &title)
 {
     QMessageBox box(iconOf(flags), title, text, QMessageBox::NoButton, parent);
-    if ((flags & ButtonsMask) == YesNoButtons) {
+    if (asksYesNo(flags)) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::No);
@@ -65,26 +59,17 @@ int QtDesktopServices::messageBox(QWidget *parent, const QString &text, int flag
 void QtDesktopServices::reportError(QWidget *parent, const DesktopError &error)
 {
     messageBox(parent, QStringLiteral("Run-time error '%1':\n\n%2").arg(error.number).arg(error.description),
-               Critical, QStringLiteral("Ombrix Converter"));
+               Critical, ProgramTitle);
 }
 
-qint64 QtDesktopServices::startProcess(const QString &commandLine, int windowStyle)
+qint64 QtDesktopServices::startProcess(const QString &commandLine)
 {
-    // Tools never get a window of their own, so every style runs hidden.
-    Q_UNUSED(windowStyle);
     return startHiddenProcess(commandLine, driveMap, QDir::currentPath());
 }
 
 DriveMap &QtDesktopServices::drives()
 {
     return driveMap;
-}
-
-double QtDesktopServices::twipsPerPixelX() const
-{
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    const double dpi = screen ? screen->logicalDotsPerInchX() : 96.0;
-    return 1440.0 / (dpi > 0 ? dpi : 96.0);
 }
 
 quint32 QtDesktopServices::windowHandle(QWidget *window)

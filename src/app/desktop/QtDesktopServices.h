@@ -23,9 +23,8 @@ public:
 
     int messageBox(QWidget *parent, const QString &text, int flags, const QString &title) override;
     void reportError(QWidget *parent, const DesktopError &error) override;
-    qint64 startProcess(const QString &commandLine, int windowStyle) override;
+    qint64 startProcess(const QString &commandLine) override;
     DriveMap &drives() override;
-    double twipsPerPixelX() const override;
     quint32 windowHandle(QWidget *window) override;
     quint32 iconHandle(QWidget *window) override;
     bool notifyIcon(quint32 message, const TrayIconData &data) override;
