@@ -25,6 +25,8 @@ public:
         RightButtonUp = 517,
         RightButtonDoubleClick = 518,
     };
+    /// How long an icon whose tray went away waits for a tray to take it back.
+    static constexpr int LostGraceMs = 2000;
 
     /// The implementation for the running platform: an XEmbed tray icon on X11, Qt's
     /// StatusNotifierItem icon where only that exists, and one that refuses every add elsewhere.
@@ -42,4 +44,7 @@ public:
 
 Q_SIGNALS:
     void mouseMessage(quint32 window, quint32 iconId, qint32 message);
+    /// The icon's tray went away and no tray took it back within LostGraceMs. The icon stays
+    /// recorded, showing nowhere, until it is deleted.
+    void iconLost(quint32 window, quint32 iconId);
 };

@@ -56,7 +56,7 @@ void tst_Volumes::scan()
     QFETCH(QString, fstab);
     QFETCH(QStringList, expected);
 
-    const QString dataFolder = QFINDTESTDATA("data");
+    const QString dataFolder = QFINDTESTDATA("desktop/data");
     QVERIFY(!dataFolder.isEmpty());
     QCOMPARE(describe(scanVolumes(dataFolder + QLatin1Char('/') + mountInfo, dataFolder + QLatin1Char('/') + fstab)),
              expected);
@@ -70,7 +70,7 @@ void tst_Volumes::bindMounts()
         asked.insert(path);
         return path == QLatin1String("/mnt/music");
     };
-    QFile mountInfo(QFINDTESTDATA("data/mountinfo-desktop"));
+    QFile mountInfo(QFINDTESTDATA("desktop/data/mountinfo-desktop"));
     QVERIFY(mountInfo.open(QIODevice::ReadOnly));
     const QStringList volumes = describe(parseVolumes(mountInfo.readAll(), QByteArray(), isFolder));
     QCOMPARE(asked, (QSet<QString>{"/media/anna/hosts", "/mnt/music"}));
