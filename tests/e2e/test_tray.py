@@ -243,6 +243,20 @@ class MinimizeAndRestore(unittest.TestCase):
         run("xdotool", "click", "1")
         self.wait_restored()
 
+    def test_window_comes_back_when_the_tray_dies(self):
+        self.minimize()
+        self.tray.process.kill()
+        self.tray.process.wait(timeout=10)
+        # Two seconds of grace for a tray that restarts, then the window shows and says why.
+        wait_for(self.program.mapped, timeout=8, what="the window to map without a tray")
+        self.program.wait_dialog(timeout=5)
+        self.assertEqual(self.icons(), [])
+        key("Return")
+        wait_for(lambda: not self.program.dialogs(), what="the warning to close")
+        # The program answers: Help > About opens.
+        self.program.menu(2, 1)
+        self.program.wait_dialog()
+
     def test_exit_while_in_the_tray_removes_the_icon(self):
         self.minimize()
         self.x.request_close(self.program.wid)
