@@ -56,6 +56,8 @@ private slots:
     void fileMatching_data();
     void fileMatching();
     void fileSelection();
+    void keyboardSelection_data();
+    void keyboardSelection();
     void fileRefresh();
     void hostileNamesArriveExactly();
     void failureKeepsState_data();
@@ -213,6 +215,42 @@ void tst_Browser::fileSelection()
     // Another folder starts with nothing selected.
     files->setPath(QStringLiteral("D:\\other"));
     QCOMPARE(files->fileName(), QString());
+}
+
+void tst_Browser::keyboardSelection_data()
+{
+    QTest::addColumn<QList<int>>("keys");
+    QTest::addColumn<QString>("selected");
+
+    QTest::newRow("tab in selects nothing") << QList<int> {} << QString();
+    QTest::newRow("Home on the caret") << QList<int> { Qt::Key_Home } << "a.wav";
+    QTest::newRow("Up at the top") << QList<int> { Qt::Key_Up } << "a.wav";
+    QTest::newRow("Page Up at the top") << QList<int> { Qt::Key_PageUp } << "a.wav";
+    QTest::newRow("Down") << QList<int> { Qt::Key_Down } << "b.wav";
+    QTest::newRow("End") << QList<int> { Qt::Key_End } << "c.wav";
+    QTest::newRow("Page Down") << QList<int> { Qt::Key_PageDown } << "c.wav";
+    QTest::newRow("letter of the caret's entry") << QList<int> { Qt::Key_A } << "a.wav";
+    QTest::newRow("letter, then Up") << QList<int> { Qt::Key_C, Qt::Key_Up } << "b.wav";
+}
+
+void tst_Browser::keyboardSelection()
+{
+    QFETCH(QList<int>, keys);
+    QFETCH(QString, selected);
+
+    for (const QByteArray entry : { "a.wav", "b.wav", "c.wav" })
+        make(entry);
+    files->setPath(QStringLiteral("D:\\"));
+    files->show();
+    files->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(files.get()));
+    // Tabbing in puts the caret on the first entry.
+    files->setFocus(Qt::TabFocusReason);
+    QCOMPARE(files->currentIndex().row(), 0);
+    for (const int key : keys)
+        QTest::keyClick(files.get(), Qt::Key(key));
+    QCOMPARE(files->fileName(), selected);
+    QCOMPARE(files->selectionModel()->selectedIndexes().size(), selected.isEmpty() ? 0 : 1);
 }
 
 void tst_Browser::fileRefresh()
