@@ -6,6 +6,7 @@
 #include "app/desktop/DriveMap.h"
 
 #include <QSignalSpy>
+#include <QStyleOptionViewItem>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -63,6 +64,8 @@ private slots:
     void failureKeepsState_data();
     void failureKeepsState();
     void folderChainAndActivation();
+    void namesKeepRowsIntact_data();
+    void namesKeepRowsIntact();
     void driveNotifiesOnce();
     void pulledMedium();
 
@@ -295,9 +298,9 @@ void tst_Browser::hostileNamesArriveExactly()
         return QString::fromUtf8(name).replace(QLatin1Char('\\'), DriveMap::BackslashInName);
     };
 
-    // Reached through the folder list, as the user does; it shows the real backslash.
+    // Reached through the folder list, as the user does: its one subfolder.
     folders->setPath(QStringLiteral("D:\\"));
-    folders->setCurrentIndex(folderRow(QString::fromUtf8(folder)));
+    folders->setCurrentIndex(folders->model()->index(1, 0));
     QTest::keyClick(folders.get(), Qt::Key_Return);
     QCOMPARE(folders->path(), QStringLiteral("D:\\") + driveForm(folder));
 
@@ -398,6 +401,57 @@ void tst_Browser::folderChainAndActivation()
     QVERIFY(error.description.contains(QStringLiteral("D:\\sounds\\beta")));
     QCOMPARE(folders->path(), QStringLiteral("D:\\sounds"));
     QCOMPARE(changes.size(), 3);
+}
+
+void tst_Browser::namesKeepRowsIntact_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("depth");
+
+    QTest::newRow("newline") << QByteArray("new\nline") << QString::fromUtf8("new␊line") << 1;
+    QTest::newRow("tab") << QByteArray("a\tb") << QString::fromUtf8("a␉b") << 1;
+    QTest::newRow("DEL") << QByteArray("del\x7f") << QString::fromUtf8("del␡") << 1;
+    QTest::newRow("escape sequence") << QByteArray("\x1b[31mred") << QString::fromUtf8("␛[31mred") << 1;
+    QTest::newRow("line separator") << QByteArray("a\u2028b") << QString::fromUtf8("a␤b") << 1;
+    QTest::newRow("forty folders deep") << QByteArray("plain") << QStringLiteral("plain") << 40;
+}
+
+void tst_Browser::namesKeepRowsIntact()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QString, shown);
+    QFETCH(int, depth);
+
+    // The named folder is current, depth levels down, with one subfolder and one file.
+    const QByteArray folder = QByteArray("aa/").repeated(depth - 1) + name;
+    for (qsizetype end = folder.indexOf('/'); end > 0; end = folder.indexOf('/', end + 1))
+        make(folder.left(end) + '/');
+    for (const QByteArray &entry : { folder + '/', folder + "/sub/", folder + '/' + name + ".wav" })
+        make(entry);
+    const QString path
+        = QStringLiteral("D:\\") + QString::fromUtf8(folder).replace(QLatin1Char('/'), QLatin1Char('\\'));
+    folders->resize(265, 200);
+    folders->setPath(path);
+    files->setPath(path);
+
+    // Shown as symbols, read and passed on exactly.
+    QCOMPARE(folders->model()->index(depth, 0).data().toString(), shown);
+    QCOMPARE(drives->toNative(folders->path()).toUtf8(), QFile::encodeName(native("d")) + '/' + folder);
+    QCOMPARE(files->model()->index(0, 0).data().toString(), shown + ".wav");
+    QCOMPARE(files->fileNames(), QStringList { QString::fromUtf8(name + ".wav") });
+
+    // Rows keep one line, and the subfolder sits one step deeper than its folder, in view.
+    QStyleOptionViewItem option;
+    option.initFrom(folders.get());
+    const auto rowSize
+        = [&](int row) { return folders->itemDelegate()->sizeHint(option, folders->model()->index(row, 0)); };
+    const auto indent = [&](int row, const QString &text) {
+        return rowSize(row).width() - option.fontMetrics.horizontalAdvance(text);
+    };
+    QCOMPARE(rowSize(depth).height(), rowSize(0).height());
+    QVERIFY(indent(depth + 1, QStringLiteral("sub")) > indent(depth, shown));
+    QVERIFY(rowSize(depth + 1).width() <= folders->width());
 }
 
 void tst_Browser::driveNotifiesOnce()
