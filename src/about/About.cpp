@@ -99,6 +99,7 @@ void About::show()
             form->setGeometry(
                 QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, form->size(), screen->availableGeometry()));
         load();
+        Q_EMIT windowBuilt(form);
     }
     // Modeless and without an owner: only the disabled main window keeps the user here.
     form->show();

@@ -20,6 +20,10 @@ public:
     /// The loaded window, or null while unloaded.
     QWidget *window() const { return form; }
 
+Q_SIGNALS:
+    /// A new window was built and is about to be shown for the first time.
+    void windowBuilt(QWidget *window);
+
 private:
     void load();
     void closeWindow();

@@ -64,6 +64,7 @@ Main::Main(DesktopServices &desktop, QWidget *parent)
         this->desktop.reportError(this, error);
     });
     connect(&desktop, &DesktopServices::trayMouseMessage, this, &Main::onTrayMouseMessage);
+    connect(&desktop, &DesktopServices::trayIconLost, this, &Main::onTrayIconLost);
 
     const QScreen *screen = QGuiApplication::primaryScreen();
     if (screen)
@@ -169,9 +170,26 @@ void Main::minimize_to_tray()
     if (!desktop.notifyIcon(DesktopServices::AddIcon, record)) {
         // Hidden without an icon, the window could never be brought back.
         show();
-        desktop.messageBox(this, QStringLiteral("The notification area is not available !"), DesktopServices::Warning,
-                           DesktopServices::ProgramTitle);
+        warnTrayUnavailable();
     }
+}
+
+void Main::warnTrayUnavailable()
+{
+    desktop.messageBox(
+        this, QStringLiteral("The notification area is not available !"), DesktopServices::Warning, DesktopServices::ProgramTitle);
+}
+
+void Main::onTrayIconLost(quint32 window, quint32 iconId)
+{
+    const TrayIconData &record = formState.trayIconData;
+    if (window != record.hWnd || iconId != record.uID)
+        return;
+    // The tray went away with the icon: nothing else could bring the window back.
+    handle([this] {
+        restoreFromTray();
+        warnTrayUnavailable();
+    });
 }
 
 void Main::onTrayMouseMessage(quint32 window, quint32 iconId, qint32 message)
@@ -214,8 +232,11 @@ void Main::on_mnuHelpContents_triggered()
 void Main::on_mnuAbout_triggered()
 {
     handle([this] {
-        if (!about)
+        if (!about) {
             about = new About(*this, this);
+            // A tool window of Main: the task bar shows Main only.
+            connect(about, &About::windowBuilt, this, [this](QWidget *window) { desktop.keepOffTaskbar(window); });
+        }
         about->show();
     });
 }

@@ -65,7 +65,9 @@ private Q_SLOTS:
 private:
     void runConversionCommand(Conversion conversion);
     void onTrayMouseMessage(quint32 window, quint32 iconId, qint32 message);
+    void onTrayIconLost(quint32 window, quint32 iconId);
     void restoreFromTray();
+    void warnTrayUnavailable();
     template <typename Handler>
     void handle(Handler &&handler);
 

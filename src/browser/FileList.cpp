@@ -5,6 +5,7 @@
 #include "browser/FolderReader.h"
 
 #include <QAbstractListModel>
+#include <QKeyEvent>
 
 #include <algorithm>
 #include <cstring>
@@ -142,6 +143,27 @@ void FileList::refresh()
     if (!hasFolder)
         return;
     setPattern(patternText);
+}
+
+void FileList::keyPressEvent(QKeyEvent *event)
+{
+    QListView::keyPressEvent(event);
+    switch (event->key()) {
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: {
+        // The view selects only when the caret moves; Home on the caret's own entry must select it too.
+        const QModelIndex caret = currentIndex();
+        if (caret.isValid() && !selectionModel()->isSelected(caret))
+            selectionModel()->select(caret, QItemSelectionModel::ClearAndSelect);
+        break;
+    }
+    default:
+        break;
+    }
 }
 
 void FileList::read(const DrivePath &folder, const QString &newPattern)

@@ -9,7 +9,8 @@ class DriveMap;
 class FileListModel;
 
 /// The file list: the files of one folder whose names match any of its ";"-separated wildcard
-/// patterns, case-insensitively, sorted by name, dot-files hidden. One entry can be selected.
+/// patterns, case-insensitively, sorted by name, dot-files hidden. One entry can be selected;
+/// as in a list box, the keyboard selects the entry its caret lands on.
 class FileList : public QListView
 {
     Q_OBJECT
@@ -32,6 +33,9 @@ public:
     QStringList fileNames() const;
     /// Re-reads the folder with the current path and pattern; throws DesktopError on failure.
     void refresh();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void read(const DrivePath &folder, const QString &patternText);

@@ -14,6 +14,9 @@
 namespace {
 
 constexpr int LevelRole = Qt::UserRole;
+/// The deepest indentation, in levels: deeper chains give up the steps at their top, so the
+/// current folder and its subfolders stay in view at any depth.
+constexpr int MaxShownLevel = 6;
 
 /// Shifts each entry right by its level in the folder tree.
 class IndentingDelegate : public QStyledItemDelegate
@@ -72,7 +75,7 @@ public:
         case Qt::DecorationRole:
             return inChain ? openIcon : closedIcon;
         case LevelRole:
-            return int(inChain ? row : chainLength());
+            return int(std::max<qsizetype>(0, (inChain ? row : chainLength()) - levelsGivenUp()));
         default:
             return QVariant();
         }
@@ -87,6 +90,7 @@ public:
     }
 
     qsizetype chainLength() const { return folder.drive.isEmpty() ? 0 : folder.names.size() + 1; }
+    qsizetype levelsGivenUp() const { return std::max<qsizetype>(0, chainLength() - MaxShownLevel); }
 
     /// The folder a row stands for.
     DrivePath pathOf(qsizetype row) const

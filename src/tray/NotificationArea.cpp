@@ -14,8 +14,10 @@ public:
     explicit FirstAcceptingArea(std::vector<std::unique_ptr<NotificationArea>> trays)
         : trays(std::move(trays))
     {
-        for (const auto &tray : this->trays)
+        for (const auto &tray : this->trays) {
             connect(tray.get(), &NotificationArea::mouseMessage, this, &NotificationArea::mouseMessage);
+            connect(tray.get(), &NotificationArea::iconLost, this, &NotificationArea::iconLost);
+        }
     }
 
     bool add(const TrayIconData &data, const QIcon &image) override

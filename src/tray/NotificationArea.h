@@ -15,6 +15,9 @@ class NotificationArea : public QObject
     Q_OBJECT
 
 public:
+    /// How long an icon whose tray went away waits for a tray to take it back.
+    static constexpr int LostGraceMs = 2000;
+
     /// The implementation for the running platform: an XEmbed tray icon on X11, Qt's
     /// StatusNotifierItem icon where only that exists, and one that refuses every add elsewhere.
     static std::unique_ptr<NotificationArea> create();
@@ -32,4 +35,7 @@ public:
 Q_SIGNALS:
     /// A mouse action on an icon, as a TrayIconData::MouseMessage.
     void mouseMessage(quint32 window, quint32 iconId, qint32 message);
+    /// The icon's tray went away and no tray took it back within LostGraceMs. The icon stays
+    /// recorded, showing nowhere, until it is deleted.
+    void iconLost(quint32 window, quint32 iconId);
 };

@@ -4,6 +4,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
 #include <QDBusReply>
+#include <QDBusServiceWatcher>
 
 namespace {
 
@@ -45,6 +46,7 @@ bool StatusNotifierArea::add(const TrayIconData &data, const QIcon &image)
     if (!icon) {
         if (!hostAvailable())
             return false;
+        watchHost();
         icon = new QSystemTrayIcon;
         connect(icon, &QSystemTrayIcon::activated, this, [this, key](QSystemTrayIcon::ActivationReason reason) {
             if (const qint32 message = mouseMessageFor(reason))
@@ -68,4 +70,39 @@ bool StatusNotifierArea::remove(const TrayIconData &data)
     icon->hide();
     icon->deleteLater();
     return true;
+}
+
+void StatusNotifierArea::watchHost()
+{
+    if (watcherService)
+        return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    // The watcher going away takes its hosts with it; a host going away is a signal of the watcher.
+    watcherService = new QDBusServiceWatcher(WatcherService, bus, QDBusServiceWatcher::WatchForUnregistration, this);
+    connect(watcherService, &QDBusServiceWatcher::serviceUnregistered, this, &StatusNotifierArea::hostMayHaveGone);
+    // Qt D-Bus connects its signals to slots by name only.
+    bus.connect(WatcherService, WatcherPath, WatcherService, QStringLiteral("StatusNotifierHostUnregistered"), this,
+        SLOT(hostMayHaveGone()));
+    lostTimer.setSingleShot(true);
+    lostTimer.setInterval(LostGraceMs);
+    connect(&lostTimer, &QTimer::timeout, this, &StatusNotifierArea::reportLost);
+}
+
+void StatusNotifierArea::hostMayHaveGone()
+{
+    // Qt hands its icons to a watcher and host that come back; give them the time to.
+    if (!icons.isEmpty() && !lostTimer.isActive())
+        lostTimer.start();
+}
+
+void StatusNotifierArea::reportLost()
+{
+    if (icons.isEmpty() || hostAvailable())
+        return;
+    // Each report may delete icons, so the keys are taken first.
+    const QList<Key> lost = icons.keys();
+    for (const Key &key : lost) {
+        if (icons.contains(key))
+            emit iconLost(key.first, key.second);
+    }
 }

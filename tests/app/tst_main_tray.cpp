@@ -18,7 +18,8 @@ private Q_SLOTS:
     void minimizeAgainAddsWithCurrentHandles();
     void unloadDeletes_data();
     void unloadDeletes();
-    void refusedAddKeepsWindowAndWarnsOnce();
+    void noTrayKeepsWindowAndWarnsOnce_data();
+    void noTrayKeepsWindowAndWarnsOnce();
 
 private:
     void minimize() { main->findChild<QAction *>(QStringLiteral("mnuMinimize"))->trigger(); }
@@ -136,13 +137,28 @@ void tst_MainTray::unloadDeletes()
     QCOMPARE(desktop->notifyCalls.last().data, held);
 }
 
-void tst_MainTray::refusedAddKeepsWindowAndWarnsOnce()
+void tst_MainTray::noTrayKeepsWindowAndWarnsOnce_data()
 {
-    desktop->trayAvailable = false;
-    minimize();
+    QTest::addColumn<bool>("lostLater");
 
+    QTest::newRow("add refused") << false;
+    QTest::newRow("tray gone with the icon") << true;
+}
+
+void tst_MainTray::noTrayKeepsWindowAndWarnsOnce()
+{
+    QFETCH(bool, lostLater);
+
+    desktop->trayAvailable = lostLater;
+    minimize();
+    if (lostLater) {
+        QVERIFY(!main->isVisible());
+        desktop->loseTray(record());
+        // As on restore: the icon is deleted.
+        QCOMPARE(desktop->notifyCalls.last().message, quint32(DesktopServices::DeleteIcon));
+    }
     QVERIFY(main->isVisible());
-    QCOMPARE(desktop->notifyCalls.size(), 1);
+    QCOMPARE(desktop->notifyCalls.size(), lostLater ? 2 : 1);
     QCOMPARE(desktop->messageBoxes.size(), 1);
     const FakeDesktop::MessageBoxCall &warning = desktop->messageBoxes.first();
     QCOMPARE(warning.text, QStringLiteral("The notification area is not available !"));

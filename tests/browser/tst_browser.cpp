@@ -6,6 +6,7 @@
 #include "app/desktop/DriveMap.h"
 
 #include <QSignalSpy>
+#include <QStyleOptionViewItem>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -56,11 +57,15 @@ private slots:
     void fileMatching_data();
     void fileMatching();
     void fileSelection();
+    void keyboardSelection_data();
+    void keyboardSelection();
     void fileRefresh();
     void hostileNamesArriveExactly();
     void failureKeepsState_data();
     void failureKeepsState();
     void folderChainAndActivation();
+    void namesKeepRowsIntact_data();
+    void namesKeepRowsIntact();
     void driveNotifiesOnce();
     void pulledMedium();
 
@@ -215,6 +220,42 @@ void tst_Browser::fileSelection()
     QCOMPARE(files->fileName(), QString());
 }
 
+void tst_Browser::keyboardSelection_data()
+{
+    QTest::addColumn<QList<int>>("keys");
+    QTest::addColumn<QString>("selected");
+
+    QTest::newRow("tab in selects nothing") << QList<int> {} << QString();
+    QTest::newRow("Home on the caret") << QList<int> { Qt::Key_Home } << "a.wav";
+    QTest::newRow("Up at the top") << QList<int> { Qt::Key_Up } << "a.wav";
+    QTest::newRow("Page Up at the top") << QList<int> { Qt::Key_PageUp } << "a.wav";
+    QTest::newRow("Down") << QList<int> { Qt::Key_Down } << "b.wav";
+    QTest::newRow("End") << QList<int> { Qt::Key_End } << "c.wav";
+    QTest::newRow("Page Down") << QList<int> { Qt::Key_PageDown } << "c.wav";
+    QTest::newRow("letter of the caret's entry") << QList<int> { Qt::Key_A } << "a.wav";
+    QTest::newRow("letter, then Up") << QList<int> { Qt::Key_C, Qt::Key_Up } << "b.wav";
+}
+
+void tst_Browser::keyboardSelection()
+{
+    QFETCH(QList<int>, keys);
+    QFETCH(QString, selected);
+
+    for (const QByteArray entry : { "a.wav", "b.wav", "c.wav" })
+        make(entry);
+    files->setPath(QStringLiteral("D:\\"));
+    files->show();
+    files->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(files.get()));
+    // Tabbing in puts the caret on the first entry.
+    files->setFocus(Qt::TabFocusReason);
+    QCOMPARE(files->currentIndex().row(), 0);
+    for (const int key : keys)
+        QTest::keyClick(files.get(), Qt::Key(key));
+    QCOMPARE(files->fileName(), selected);
+    QCOMPARE(files->selectionModel()->selectedIndexes().size(), selected.isEmpty() ? 0 : 1);
+}
+
 void tst_Browser::fileRefresh()
 {
     for (const QByteArray entry : {"sounds/", "sounds/keep.wav", "sounds/vanish.wav", "sounds/b.txt"})
@@ -257,9 +298,9 @@ void tst_Browser::hostileNamesArriveExactly()
         return QString::fromUtf8(name).replace(QLatin1Char('\\'), DriveMap::BackslashInName);
     };
 
-    // Reached through the folder list, as the user does; it shows the real backslash.
+    // Reached through the folder list, as the user does: its one subfolder.
     folders->setPath(QStringLiteral("D:\\"));
-    folders->setCurrentIndex(folderRow(QString::fromUtf8(folder)));
+    folders->setCurrentIndex(folders->model()->index(1, 0));
     QTest::keyClick(folders.get(), Qt::Key_Return);
     QCOMPARE(folders->path(), QStringLiteral("D:\\") + driveForm(folder));
 
@@ -360,6 +401,57 @@ void tst_Browser::folderChainAndActivation()
     QVERIFY(error.description.contains(QStringLiteral("D:\\sounds\\beta")));
     QCOMPARE(folders->path(), QStringLiteral("D:\\sounds"));
     QCOMPARE(changes.size(), 3);
+}
+
+void tst_Browser::namesKeepRowsIntact_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("depth");
+
+    QTest::newRow("newline") << QByteArray("new\nline") << QString::fromUtf8("new␊line") << 1;
+    QTest::newRow("tab") << QByteArray("a\tb") << QString::fromUtf8("a␉b") << 1;
+    QTest::newRow("DEL") << QByteArray("del\x7f") << QString::fromUtf8("del␡") << 1;
+    QTest::newRow("escape sequence") << QByteArray("\x1b[31mred") << QString::fromUtf8("␛[31mred") << 1;
+    QTest::newRow("line separator") << QByteArray("a\u2028b") << QString::fromUtf8("a␤b") << 1;
+    QTest::newRow("forty folders deep") << QByteArray("plain") << QStringLiteral("plain") << 40;
+}
+
+void tst_Browser::namesKeepRowsIntact()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QString, shown);
+    QFETCH(int, depth);
+
+    // The named folder is current, depth levels down, with one subfolder and one file.
+    const QByteArray folder = QByteArray("aa/").repeated(depth - 1) + name;
+    for (qsizetype end = folder.indexOf('/'); end > 0; end = folder.indexOf('/', end + 1))
+        make(folder.left(end) + '/');
+    for (const QByteArray &entry : { folder + '/', folder + "/sub/", folder + '/' + name + ".wav" })
+        make(entry);
+    const QString path
+        = QStringLiteral("D:\\") + QString::fromUtf8(folder).replace(QLatin1Char('/'), QLatin1Char('\\'));
+    folders->resize(265, 200);
+    folders->setPath(path);
+    files->setPath(path);
+
+    // Shown as symbols, read and passed on exactly.
+    QCOMPARE(folders->model()->index(depth, 0).data().toString(), shown);
+    QCOMPARE(drives->toNative(folders->path()).toUtf8(), QFile::encodeName(native("d")) + '/' + folder);
+    QCOMPARE(files->model()->index(0, 0).data().toString(), shown + ".wav");
+    QCOMPARE(files->fileNames(), QStringList { QString::fromUtf8(name + ".wav") });
+
+    // Rows keep one line, and the subfolder sits one step deeper than its folder, in view.
+    QStyleOptionViewItem option;
+    option.initFrom(folders.get());
+    const auto rowSize
+        = [&](int row) { return folders->itemDelegate()->sizeHint(option, folders->model()->index(row, 0)); };
+    const auto indent = [&](int row, const QString &text) {
+        return rowSize(row).width() - option.fontMetrics.horizontalAdvance(text);
+    };
+    QCOMPARE(rowSize(depth).height(), rowSize(0).height());
+    QVERIFY(indent(depth + 1, QStringLiteral("sub")) > indent(depth, shown));
+    QVERIFY(rowSize(depth + 1).width() <= folders->width());
 }
 
 void tst_Browser::driveNotifiesOnce()

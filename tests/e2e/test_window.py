@@ -36,6 +36,11 @@ class MainWindowLook(unittest.TestCase):
         about = program.wait_dialog()
         info = window_info(about)
         self.assertEqual((info["width"], info["height"]), (384, 216))
+        # A task bar and a pager show Main only.
+        states = run("xprop", "-id", str(about), "_NET_WM_STATE")
+        self.assertIn("_NET_WM_STATE_SKIP_TASKBAR", states)
+        self.assertIn("_NET_WM_STATE_SKIP_PAGER", states)
+        self.assertNotIn("SKIP", run("xprop", "-id", str(program.wid), "_NET_WM_STATE"))
 
         shot = screenshot("about-window", about)
         # The version text "ver.: 1.11" is dark blue, RGB(0, 0, 64), in its box at (120, 40).

@@ -48,11 +48,14 @@ public:
     bool notifyIcon(quint32 message, const TrayIconData &data) override;
     quintptr htmlHelp(QWidget *owner, const QByteArray &file, quint32 command, quint32 data) override;
     KeyLockState keyLocks() const override { return locks; }
+    void keepOffTaskbar(QWidget *) override { }
 
     /// Sets the indicators and announces the change.
     void setKeyLocks(KeyLockState state);
     /// Reports a mouse action on the icon of record.
     void clickTray(const TrayIconData &record, qint32 mouseMessage);
+    /// Reports the icon of record lost with its tray.
+    void loseTray(const TrayIconData &record) { Q_EMIT trayIconLost(record.hWnd, record.uID); }
 
     // Scripted answers.
     QQueue<int> answers;              ///< button codes for the next message boxes; else OK or No

@@ -68,10 +68,14 @@ public:
     virtual quintptr htmlHelp(QWidget *owner, const QByteArray &file, quint32 command, quint32 data) = 0;
     /// The Num Lock and Caps Lock indicators as the keyboard shows them now.
     virtual KeyLockState keyLocks() const = 0;
+    /// Keeps a top-level window out of the task bar and the pager; call before it is first shown.
+    virtual void keepOffTaskbar(QWidget *window) = 0;
 
 Q_SIGNALS:
     /// A mouse action on a notification-area icon, as the TrayIconData::MouseMessage it stands for.
     void trayMouseMessage(quint32 window, quint32 iconId, qint32 mouseMessage);
+    /// A notification-area icon lost its tray and no tray took it back: it shows nowhere.
+    void trayIconLost(quint32 window, quint32 iconId);
     /// The keyboard's lock indicators changed.
     void keyLocksChanged();
 };

@@ -97,5 +97,18 @@ QByteArray DriveMap::nameToNative(const QString &driveName)
 
 QString DriveMap::displayName(const QString &driveName)
 {
-    return QString(driveName).replace(BackslashInName, QLatin1Char('\\'));
+    QString shown = driveName;
+    for (QChar &c : shown) {
+        // A control character would break the row (a newline doubles its height) or vanish;
+        // its Control Pictures symbol shows it instead. Line and paragraph separators break rows too.
+        if (c.unicode() < 0x20)
+            c = QChar(0x2400 + c.unicode());
+        else if (c.unicode() == 0x7f)
+            c = QChar(0x2421);
+        else if (c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            c = QChar(0x2424);
+        else if (c == BackslashInName)
+            c = QLatin1Char('\\');
+    }
+    return shown;
 }

@@ -43,7 +43,7 @@ public:
     static QString nameToDriveForm(const QByteArray &nativeName);
     /// The native bytes of one drive-form name.
     static QByteArray nameToNative(const QString &driveName);
-    /// The drive-form name as the lists show it, with a real backslash.
+    /// The drive-form name as the lists show it: a real backslash, control characters as visible symbols.
     static QString displayName(const QString &driveName);
 
 private:

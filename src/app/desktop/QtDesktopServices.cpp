@@ -4,6 +4,7 @@
 #include "app/desktop/KeyLockMonitor.h"
 #include "app/desktop/ProcessStart.h"
 #include "app/desktop/Volumes.h"
+#include "app/desktop/X11Desktop.h"
 #include "tray/NotificationArea.h"
 
 #include <QDir>
@@ -37,6 +38,7 @@ QtDesktopServices::QtDesktopServices(QObject *parent)
     , keyLockMonitor(KeyLockMonitor::create())
 {
     connect(tray.get(), &NotificationArea::mouseMessage, this, &DesktopServices::trayMouseMessage);
+    connect(tray.get(), &NotificationArea::iconLost, this, &DesktopServices::trayIconLost);
     connect(keyLockMonitor.get(), &KeyLockMonitor::changed, this, &DesktopServices::keyLocksChanged);
 }
 
@@ -109,4 +111,10 @@ quintptr QtDesktopServices::htmlHelp(QWidget *owner, const QByteArray &file, qui
 KeyLockState QtDesktopServices::keyLocks() const
 {
     return keyLockMonitor->state();
+}
+
+void QtDesktopServices::keepOffTaskbar(QWidget *window)
+{
+    // Qt has no window flag for it; other platforms have no task bar to keep off.
+    X11Desktop::keepOffTaskbar(window);
 }

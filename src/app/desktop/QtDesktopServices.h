@@ -30,6 +30,7 @@ public:
     bool notifyIcon(quint32 message, const TrayIconData &data) override;
     quintptr htmlHelp(QWidget *owner, const QByteArray &file, quint32 command, quint32 data) override;
     KeyLockState keyLocks() const override;
+    void keepOffTaskbar(QWidget *window) override;
 
 private:
     DriveMap driveMap;

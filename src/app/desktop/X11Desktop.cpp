@@ -11,13 +11,17 @@
 #include <QHash>
 #include <QPair>
 #include <QPointer>
+#include <QTimer>
+#include <QWidget>
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 // The X11 headers define macros (None, Bool, Status, KeyPress ...) that clash with Qt names,
 // so they come last and nothing below uses those Qt names.
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <xcb/xcb.h>
 
@@ -161,6 +165,9 @@ public:
         selectMoreInput(display, root, StructureNotifyMask);
         XFlush(display);
         install();
+        lostTimer.setSingleShot(true);
+        lostTimer.setInterval(LostGraceMs);
+        connect(&lostTimer, &QTimer::timeout, this, [this] { reportLost(); });
     }
 
     ~XEmbedTray() override
@@ -243,6 +250,7 @@ private:
         QIcon image;
         QString tip;
         QPointer<TrayIconWidget> widget;
+        bool docked = false; ///< the tray has taken the widget
     };
 
     Window trayOwner() const { return XGetSelectionOwner(display, selection); }
@@ -254,6 +262,7 @@ private:
             emit mouseMessage(key.first, key.second, message);
         });
         icon.widget = widget;
+        icon.docked = false;
         const Window window = widget->winId();
 
         watchOwner(owner);
@@ -283,8 +292,10 @@ private:
 
     void showDocked(Window window)
     {
-        if (Icon *icon = iconOf(window))
+        if (Icon *icon = iconOf(window)) {
+            icon->docked = true;
             icon->widget->show();
+        }
     }
 
     void dropOrphan(Window window)
@@ -293,6 +304,8 @@ private:
         if (Icon *icon = iconOf(window)) {
             retire(icon->widget);
             icon->widget.clear();
+            icon->docked = false;
+            startGraceTime();
         }
     }
 
@@ -335,6 +348,31 @@ private:
         for (Icon &icon : icons) {
             retire(icon.widget);
             icon.widget.clear();
+            icon.docked = false;
+        }
+        startGraceTime();
+    }
+
+    void startGraceTime()
+    {
+        // A tray that restarts takes the icons back at once (see trayStarted); one that does not
+        // would leave them showing nowhere.
+        if (!icons.isEmpty() && !lostTimer.isActive())
+            lostTimer.start();
+    }
+
+    void reportLost()
+    {
+        QList<Key> lost;
+        for (auto it = icons.cbegin(); it != icons.cend(); ++it) {
+            if (!it->docked)
+                lost.append(it.key());
+        }
+        // Each report may delete icons, so the list is taken first.
+        for (const Key &key : std::as_const(lost)) {
+            const auto found = icons.constFind(key);
+            if (found != icons.cend() && !found->docked)
+                emit iconLost(key.first, key.second);
         }
     }
 
@@ -345,11 +383,28 @@ private:
     Atom opcode = 0;
     Window watchedOwner = 0;
     QHash<Key, Icon> icons;
+    QTimer lostTimer;
 };
 
 } // namespace
 
 namespace X11Desktop {
+
+// ---- Window manager state: the EWMH hints that Qt has no window flag for.
+
+void keepOffTaskbar(QWidget *window)
+{
+    Display *display = x11Display();
+    if (!display || !window || !window->isWindow())
+        return;
+    // The state of a window that is not mapped yet is its own to set; Qt adds its own states to
+    // these when it maps the window.
+    Atom skip[] = { XInternAtom(display, "_NET_WM_STATE_SKIP_TASKBAR", False),
+        XInternAtom(display, "_NET_WM_STATE_SKIP_PAGER", False) };
+    XChangeProperty(display, Window(window->winId()), XInternAtom(display, "_NET_WM_STATE", False), XA_ATOM, 32,
+        PropModeAppend, reinterpret_cast<unsigned char *>(skip), int(std::size(skip)));
+    XFlush(display);
+}
 
 std::unique_ptr<KeyLockMonitor> createKeyLockMonitor()
 {
