@@ -1,5 +1,5 @@
 #include "app/Main.h"
-#include "app/desktop/QtDesktopServices.h"
+#include "app/QtDesktopServices.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tray/TrayIconData.h"
+#include "app/desktop/TrayIconData.h"
 
 #include <QMainWindow>
 #include <QString>

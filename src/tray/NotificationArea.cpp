@@ -1,7 +1,7 @@
 #include "NotificationArea.h"
 
-#include "app/desktop/X11Desktop.h"
 #include "tray/StatusNotifierArea.h"
+#include "tray/XEmbedTray.h"
 
 #include <QHash>
 #include <QPair>
@@ -57,7 +57,7 @@ std::unique_ptr<NotificationArea> NotificationArea::create()
 {
     // XEmbed first: it reports every button action; Qt's StatusNotifierItem only activations.
     std::vector<std::unique_ptr<NotificationArea>> trays;
-    if (auto xembed = X11Desktop::createXEmbedTray())
+    if (auto xembed = createXEmbedTray())
         trays.push_back(std::move(xembed));
     trays.push_back(std::make_unique<StatusNotifierArea>());
     return firstAccepting(std::move(trays));

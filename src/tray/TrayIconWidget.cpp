@@ -1,6 +1,6 @@
 #include "TrayIconWidget.h"
 
-#include "tray/TrayIconData.h"
+#include "app/desktop/TrayIconData.h"
 
 #include <QMouseEvent>
 #include <QPainter>

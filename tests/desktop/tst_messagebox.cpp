@@ -1,5 +1,5 @@
 #include "app/desktop/DesktopError.h"
-#include "app/desktop/QtDesktopServices.h"
+#include "app/QtDesktopServices.h"
 
 #include <QApplication>
 #include <QMessageBox>

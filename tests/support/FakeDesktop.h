@@ -2,7 +2,7 @@
 
 #include "app/desktop/DesktopServices.h"
 #include "app/desktop/DriveMap.h"
-#include "tray/TrayIconData.h"
+#include "app/desktop/TrayIconData.h"
 
 #include <QList>
 #include <QPointer>

@@ -1,0 +1,270 @@
+// The freedesktop system tray: an icon window docked into the tray through XEmbed.
+
+#include "XEmbedTray.h"
+
+#include "app/desktop/X11Desktop.h"
+#include "tray/NotificationArea.h"
+#include "tray/TrayIconWidget.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QPair>
+#include <QPointer>
+#include <QTimer>
+
+// The X11 headers define macros (None, Bool, Status, KeyPress ...) that clash with Qt names,
+// so they come last and nothing below uses those Qt names.
+#include <X11/Xlib.h>
+#include <xcb/xcb.h>
+
+namespace {
+
+using X11Desktop::selectMoreInput;
+
+constexpr long SystemTrayRequestDock = 0;
+
+class XEmbedTray : public NotificationArea, public X11Desktop::EventFilterScope
+{
+public:
+    explicit XEmbedTray(Display *display)
+        : display(display)
+        , root(DefaultRootWindow(display))
+    {
+        const QByteArray selectionName = "_NET_SYSTEM_TRAY_S" + QByteArray::number(DefaultScreen(display));
+        selection = XInternAtom(display, selectionName.constData(), False);
+        manager = XInternAtom(display, "MANAGER", False);
+        opcode = XInternAtom(display, "_NET_SYSTEM_TRAY_OPCODE", False);
+        // A tray that starts announces itself with a MANAGER message to the root window.
+        selectMoreInput(display, root, StructureNotifyMask);
+        XFlush(display);
+        install();
+        lostTimer.setSingleShot(true);
+        lostTimer.setInterval(LostGraceMs);
+        connect(&lostTimer, &QTimer::timeout, this, [this] { reportLost(); });
+    }
+
+    ~XEmbedTray() override
+    {
+        for (const Icon &icon : std::as_const(icons))
+            delete icon.widget.data();
+    }
+
+    bool add(const TrayIconData &data, const QIcon &image) override
+    {
+        const Key key{data.hWnd, data.uID};
+        auto existing = icons.find(key);
+        if (existing != icons.end()) {
+            existing->image = image;
+            existing->tip = data.tip();
+            if (existing->widget) {
+                existing->widget->setImage(image);
+                existing->widget->setTip(existing->tip);
+            }
+            return true;
+        }
+        const Window owner = trayOwner();
+        if (!owner)
+            return false;
+        Icon &icon = icons[key];
+        icon.image = image;
+        icon.tip = data.tip();
+        dock(key, icon, owner);
+        return true;
+    }
+
+    bool remove(const TrayIconData &data) override
+    {
+        const auto found = icons.find(Key{data.hWnd, data.uID});
+        if (found == icons.end())
+            return false;
+        retire(found->widget);
+        icons.erase(found);
+        return true;
+    }
+
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) override
+    {
+        if (eventType != "xcb_generic_event_t")
+            return false;
+        const auto *event = static_cast<const xcb_generic_event_t *>(message);
+        switch (event->response_type & 0x7f) {
+        case XCB_CLIENT_MESSAGE: {
+            const auto *client = reinterpret_cast<const xcb_client_message_event_t *>(event);
+            if (client->window == root && client->type == manager && client->format == 32
+                && client->data.data32[1] == selection) {
+                trayStarted(client->data.data32[2]);
+            }
+            break;
+        }
+        case XCB_REPARENT_NOTIFY: {
+            const auto *reparent = reinterpret_cast<const xcb_reparent_notify_event_t *>(event);
+            if (reparent->parent != root)
+                showDocked(reparent->window);
+            else
+                dropOrphan(reparent->window);
+            break;
+        }
+        case XCB_DESTROY_NOTIFY: {
+            const auto *destroyed = reinterpret_cast<const xcb_destroy_notify_event_t *>(event);
+            if (watchedOwner && destroyed->window == watchedOwner)
+                trayGone();
+            break;
+        }
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    using Key = QPair<quint32, quint32>;
+    struct Icon
+    {
+        QIcon image;
+        QString tip;
+        QPointer<TrayIconWidget> widget;
+        bool docked = false; ///< the tray has taken the widget
+    };
+
+    Window trayOwner() const { return XGetSelectionOwner(display, selection); }
+
+    void dock(Key key, Icon &icon, Window owner)
+    {
+        auto *widget = new TrayIconWidget(icon.image, icon.tip);
+        connect(widget, &TrayIconWidget::mouseMessage, this, [this, key](qint32 message) {
+            emit mouseMessage(key.first, key.second, message);
+        });
+        icon.widget = widget;
+        icon.docked = false;
+        const Window window = widget->winId();
+
+        watchOwner(owner);
+        XEvent request{};
+        request.xclient.type = ClientMessage;
+        request.xclient.window = owner;
+        request.xclient.message_type = opcode;
+        request.xclient.format = 32;
+        request.xclient.data.l[0] = CurrentTime;
+        request.xclient.data.l[1] = SystemTrayRequestDock;
+        request.xclient.data.l[2] = long(window);
+        XSendEvent(display, owner, False, NoEventMask, &request);
+        XFlush(display);
+        // The window stays unmapped until the tray has taken it (see ReparentNotify): a tray
+        // built on GtkSocket that finds it mapped unmaps it, takes that as the icon hiding
+        // itself, and gives it a width of one pixel.
+    }
+
+    Icon *iconOf(Window window)
+    {
+        for (Icon &icon : icons) {
+            if (icon.widget && icon.widget->internalWinId() == window)
+                return &icon;
+        }
+        return nullptr;
+    }
+
+    void showDocked(Window window)
+    {
+        if (Icon *icon = iconOf(window)) {
+            icon->docked = true;
+            icon->widget->show();
+        }
+    }
+
+    void dropOrphan(Window window)
+    {
+        // A tray that dies hands its icons back to the root window, where they would show.
+        if (Icon *icon = iconOf(window)) {
+            retire(icon->widget);
+            icon->widget.clear();
+            icon->docked = false;
+            startGraceTime();
+        }
+    }
+
+    void watchOwner(Window owner)
+    {
+        if (owner == watchedOwner)
+            return;
+        watchedOwner = owner;
+        // DestroyNotify tells when this tray goes away.
+        selectMoreInput(display, owner, StructureNotifyMask);
+    }
+
+    void retire(TrayIconWidget *widget)
+    {
+        if (!widget)
+            return;
+        // Removal usually comes from the icon's own click: no more reports, delete it later.
+        widget->disconnect(this);
+        widget->hide();
+        widget->deleteLater();
+    }
+
+    void trayStarted(Window owner)
+    {
+        if (!owner)
+            owner = trayOwner();
+        if (!owner)
+            return;
+        // A new tray knows none of the icons: dock each again in a fresh window.
+        for (auto it = icons.begin(); it != icons.end(); ++it) {
+            retire(it->widget);
+            dock(it.key(), it.value(), owner);
+        }
+    }
+
+    void trayGone()
+    {
+        watchedOwner = 0;
+        // Until a tray starts again the icons have no window.
+        for (Icon &icon : icons) {
+            retire(icon.widget);
+            icon.widget.clear();
+            icon.docked = false;
+        }
+        startGraceTime();
+    }
+
+    void startGraceTime()
+    {
+        // A tray that restarts takes the icons back at once (see trayStarted); one that does not
+        // would leave them showing nowhere.
+        if (!icons.isEmpty() && !lostTimer.isActive())
+            lostTimer.start();
+    }
+
+    void reportLost()
+    {
+        QList<Key> lost;
+        for (auto it = icons.cbegin(); it != icons.cend(); ++it) {
+            if (!it->docked)
+                lost.append(it.key());
+        }
+        // Each report may delete icons, so the list is taken first.
+        for (const Key &key : std::as_const(lost)) {
+            const auto found = icons.constFind(key);
+            if (found != icons.cend() && !found->docked)
+                emit iconLost(key.first, key.second);
+        }
+    }
+
+    Display *display;
+    Window root;
+    Atom selection = 0;
+    Atom manager = 0;
+    Atom opcode = 0;
+    Window watchedOwner = 0;
+    QHash<Key, Icon> icons;
+    QTimer lostTimer;
+};
+
+} // namespace
+
+std::unique_ptr<NotificationArea> createXEmbedTray()
+{
+    Display *display = X11Desktop::display();
+    if (!display)
+        return nullptr;
+    return std::make_unique<XEmbedTray>(display);
+}
