@@ -17,7 +17,6 @@ private Q_SLOTS:
     void panels();
     void keyLocksFollowDesktop();
     void insertTogglesOncePerPress();
-    void heldInsertTogglesOnce();
 
 private:
     std::unique_ptr<FakeDesktop> desktop;
@@ -27,7 +26,7 @@ private:
 
 namespace {
 
-const QStringList PanelTexts{"Ombrix Converter by Quelto", "NUM", "CAPS", "INS"};
+const QStringList PanelTexts { "Ombrix Converter by Quelto", "NUM", "CAPS", "INS" };
 
 /// The darkest pixel of a panel's painted text: lower is darker.
 int darkest(QLabel *panel)
@@ -66,7 +65,7 @@ void tst_StatusBar::cleanup()
 void tst_StatusBar::panels()
 {
     // Twips to pixels at 15 a pixel: 3900 -> 260, 1440 -> 96.
-    const int lefts[] = {0, 260, 356, 452};
+    const int lefts[] = { 0, 260, 356, 452 };
     for (int i = 0; i < StatusBar::PanelCount; ++i) {
         QLabel *label = bar->panel(StatusBar::Panel(i));
         QCOMPARE(label->text(), PanelTexts.at(i));
@@ -89,11 +88,11 @@ void tst_StatusBar::keyLocksFollowDesktop()
     QLabel *num = bar->panel(StatusBar::NumPanel);
     QCOMPARE(bar->keyShownOn(StatusBar::NumPanel), std::optional<bool>());
     const int unknown = darkest(num);
-    desktop->setKeyLocks({true, false});
+    desktop->setKeyLocks({ true, false });
     QCOMPARE(bar->keyShownOn(StatusBar::NumPanel), std::optional<bool>(true));
     QCOMPARE(bar->keyShownOn(StatusBar::CapsPanel), std::optional<bool>(false));
     const int on = darkest(num);
-    desktop->setKeyLocks({false, true});
+    desktop->setKeyLocks({ false, true });
     QCOMPARE(bar->keyShownOn(StatusBar::NumPanel), std::optional<bool>(false));
     QCOMPARE(bar->keyShownOn(StatusBar::CapsPanel), std::optional<bool>(true));
     QCOMPARE(darkest(num), unknown);
@@ -107,53 +106,44 @@ void tst_StatusBar::keyLocksFollowDesktop()
 
 void tst_StatusBar::insertTogglesOncePerPress()
 {
-    // Each event a little apart, as from a keyboard: a release and a press that share their
-    // timestamp are a key repeating.
-    const auto click = [](QWindow *target, Qt::Key key) {
-        QTest::qWait(2);
-        QTest::keyPress(target, key);
-        QTest::qWait(2);
-        QTest::keyRelease(target, key);
+    const auto send = [](QWindow *target, QEvent::Type type, quint64 timestamp, bool autoRepeat = false,
+                          Qt::Key key = Qt::Key_Insert) {
+        QKeyEvent event(type, key, Qt::NoModifier, QString(), autoRepeat);
+        event.setTimestamp(timestamp);
+        QCoreApplication::sendEvent(target, &event);
+    };
+    // Apart in time, as from a keyboard: a release and a press that share a timestamp are a key repeating.
+    const auto click = [&](QWindow *target, quint64 timestamp, Qt::Key key = Qt::Key_Insert) {
+        send(target, QEvent::KeyPress, timestamp, false, key);
+        send(target, QEvent::KeyRelease, timestamp + 100, false, key);
     };
     const auto insShown = [this] { return bar->keyShownOn(StatusBar::InsPanel); };
-    QCOMPARE(insShown(), std::optional<bool>(false));
+    const std::optional<bool> on = true, off = false;
+    QWindow *handle = main->windowHandle();
+    QCOMPARE(insShown(), off);
 
     // The press reaches the focused control and then its parents; it still counts once.
-    click(main->windowHandle(), Qt::Key_Insert);
-    QCOMPARE(insShown(), std::optional<bool>(true));
-    click(main->windowHandle(), Qt::Key_Delete);
-    QCOMPARE(insShown(), std::optional<bool>(true));
-    click(main->windowHandle(), Qt::Key_Insert);
-    QCOMPARE(insShown(), std::optional<bool>(false));
+    click(handle, 1000);
+    QCOMPARE(insShown(), on);
+    click(handle, 1200, Qt::Key_Delete);
+    QCOMPARE(insShown(), on);
 
-    // A press in another window of the program counts as well.
+    // Held: repeats that Qt recognised, then one it took for a release and a new press.
+    send(handle, QEvent::KeyPress, 1400);
+    QCOMPARE(insShown(), off);
+    send(handle, QEvent::KeyRelease, 1500, true);
+    send(handle, QEvent::KeyPress, 1500, true);
+    send(handle, QEvent::KeyRelease, 1530);
+    send(handle, QEvent::KeyPress, 1530);
+    send(handle, QEvent::KeyRelease, 1560);
+    QCOMPARE(insShown(), off);
+
+    // The next press, in another window of the program, counts as well.
     QWidget other;
     other.show();
     QVERIFY(QTest::qWaitForWindowExposed(&other));
-    click(other.windowHandle(), Qt::Key_Insert);
-    QCOMPARE(insShown(), std::optional<bool>(true));
-}
-
-void tst_StatusBar::heldInsertTogglesOnce()
-{
-    QWindow *handle = main->windowHandle();
-    const auto send = [handle](QEvent::Type type, quint64 timestamp, bool autoRepeat) {
-        QKeyEvent key(type, Qt::Key_Insert, Qt::NoModifier, QString(), autoRepeat);
-        key.setTimestamp(timestamp);
-        QCoreApplication::sendEvent(handle, &key);
-    };
-    send(QEvent::KeyPress, 1000, false);
-    QCOMPARE(bar->keyShownOn(StatusBar::InsPanel), std::optional<bool>(true));
-    // Repeats that Qt recognised, then one it took for a release and a new press.
-    send(QEvent::KeyRelease, 1500, true);
-    send(QEvent::KeyPress, 1500, true);
-    send(QEvent::KeyRelease, 1530, false);
-    send(QEvent::KeyPress, 1530, false);
-    send(QEvent::KeyRelease, 1560, false);
-    QCOMPARE(bar->keyShownOn(StatusBar::InsPanel), std::optional<bool>(true));
-    // The next real press toggles.
-    send(QEvent::KeyPress, 2400, false);
-    QCOMPARE(bar->keyShownOn(StatusBar::InsPanel), std::optional<bool>(false));
+    click(other.windowHandle(), 2400);
+    QCOMPARE(insShown(), on);
 }
 
 QTEST_MAIN(tst_StatusBar)

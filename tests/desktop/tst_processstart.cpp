@@ -27,6 +27,10 @@ private Q_SLOTS:
 
 private:
     QString record(qint64 pid, const QString &name) const;
+    bool started(qint64 pid) const
+    {
+        return QFile::exists(work->filePath(QStringLiteral("records/%1/started").arg(pid)));
+    }
 
     std::unique_ptr<QTemporaryDir> work;
     std::unique_ptr<DriveMap> drives;
@@ -59,8 +63,7 @@ QString tst_ProcessStart::record(qint64 pid, const QString &name) const
 void tst_ProcessStart::hostileNamesArriveAsOneArgument_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::newRow("spaces and quotes") << "my \"voice\" it's.wav";
-    QTest::newRow("shell syntax") << "$(touch pwned) `touch pwned`;a&b|c *.wav";
+    QTest::newRow("quotes and shell syntax") << "my \"voice\" it's $(touch pwned) `touch pwned`;a&b|c *.wav";
     QTest::newRow("newline") << "two\nlines.wav";
     QTest::newRow("non-ASCII and backslash") << QString::fromUtf8("příšerně\\žluťoučký kůň.wav");
 }
@@ -76,9 +79,8 @@ void tst_ProcessStart::hostileNamesArriveAsOneArgument()
     // As a conversion builds it: tool string, folder, one backslash, name.
     const QString commandLine = "data\\tool.exe " + driveFormOf(folder) + "\\" + driveName;
     const qint64 pid = startHiddenProcess(commandLine, *drives, work->path());
-    QVERIFY(pid > 0);
-    QTRY_COMPARE(record(pid, "argc"), QStringLiteral("1"));
-    QTRY_VERIFY(QFile::exists(work->filePath(QStringLiteral("records/%1/started").arg(pid))));
+    QTRY_VERIFY(started(pid));
+    QCOMPARE(record(pid, "argc"), QStringLiteral("1"));
     QCOMPARE(QFile::encodeName(record(pid, "arg1")), QFile::encodeName(folder + "/" + name));
     QVERIFY(!QFile::exists(work->filePath("pwned")));
     QVERIFY(!QFile::exists(work->filePath("data/pwned")));
@@ -87,16 +89,13 @@ void tst_ProcessStart::hostileNamesArriveAsOneArgument()
 void tst_ProcessStart::runsHiddenDetachedAndUnwaited()
 {
     const qint64 pid = startHiddenProcess("data\\tool.exe C:\\tmp\\x.wav", *drives, work->path());
-    QVERIFY(pid > 0);
-    QTRY_VERIFY(QFile::exists(work->filePath(QStringLiteral("records/%1/started").arg(pid))));
-
+    QTRY_VERIFY(started(pid));
     // The start returned while the tool still waits for its release.
     QVERIFY(QFile::exists(QStringLiteral("/proc/%1").arg(pid)));
     QVERIFY(!QFile::exists(work->filePath(QStringLiteral("records/%1/done").arg(pid))));
 
-    QCOMPARE(record(pid, "fd0").trimmed(), QStringLiteral("/dev/null"));
-    QCOMPARE(record(pid, "fd1").trimmed(), QStringLiteral("/dev/null"));
-    QCOMPARE(record(pid, "fd2").trimmed(), QStringLiteral("/dev/null"));
+    for (const char *stream : { "fd0", "fd1", "fd2" })
+        QCOMPARE(record(pid, stream), QStringLiteral("/dev/null"));
     QVERIFY(record(pid, "session").trimmed().toLongLong() != qint64(getsid(0)));
     QCOMPARE(record(pid, "cwd").trimmed(), QDir(work->path()).canonicalPath());
 
@@ -120,14 +119,13 @@ void tst_ProcessStart::windowsProgramRunsThroughWine()
         = startHiddenProcess("data\\lip.exe " + driveFormOf(work->path()) + "\\a b.wav", *drives, work->path());
     qputenv("PATH", path);
 
-    QTRY_VERIFY(QFile::exists(work->filePath(QStringLiteral("records/%1/started").arg(pid))));
+    QTRY_VERIFY(started(pid));
     QCOMPARE(record(pid, "argc"), QStringLiteral("2"));
     QCOMPARE(record(pid, "arg1"), work->filePath("data/lip.exe"));
     QCOMPARE(record(pid, "arg2"), "Z:" + QString(work->path()).replace('/', '\\') + "\\a b.wav");
     const QStringList environment = record(pid, "env").split('\n');
     QVERIFY(environment.contains("WINEDLLOVERRIDES=winemenubuilder.exe=d"));
     QVERIFY(environment.contains("WINEDEBUG=-all"));
-    QCOMPARE(record(pid, "fd1").trimmed(), QStringLiteral("/dev/null"));
 }
 
 void tst_ProcessStart::unstartablePrograms_data()
@@ -138,8 +136,6 @@ void tst_ProcessStart::unstartablePrograms_data()
 
     QTest::newRow("missing tool") << "data\\wavtolip.exe C:\\x.wav" << int(DesktopError::FileNotFound)
                                   << "data/wavtolip.exe";
-    QTest::newRow("missing folder") << "nodata\\oggenc.exe C:\\x.wav" << int(DesktopError::FileNotFound)
-                                    << "nodata/oggenc.exe";
     QTest::newRow("not executable") << "data\\plain.exe C:\\x.wav" << int(DesktopError::PermissionDenied)
                                     << "data/plain.exe";
     QTest::newRow("a folder") << "data C:\\x.wav" << int(DesktopError::PermissionDenied) << "/data";

@@ -82,9 +82,7 @@ void tst_WineTool::windowsPaths_data()
                                         << "Z:\\a\\.hidden\\v.1.wav";
     // Refused: Wine could not hand these names to the tool, which would fail without a word.
     QTest::newRow("backslash") << "/a/back\\slash.wav" << QString();
-    QTest::newRow("wildcards") << "/a/take*?.wav" << QString();
-    QTest::newRow("quote and angle brackets") << "/a/\"<x>\".wav" << QString();
-    QTest::newRow("pipe and colon") << "/a/b|c:d.wav" << QString();
+    QTest::newRow("wildcard, quote, pipe") << "/a/take*\"|\".wav" << QString();
     QTest::newRow("control character") << "/a/two\nlines.wav" << QString();
     QTest::newRow("trailing space") << "/a/voice.wav " << QString();
     QTest::newRow("folder ending in a dot") << "/a/take 2./voice.wav" << QString();
@@ -115,13 +113,8 @@ void tst_WineTool::environment_data()
         << QStringList { "WINEDEBUG=+relay", "WINEDLLOVERRIDES=d3dx9=n", "LANG=ja_JP.UTF-8", "WINEPREFIX=/p" }
         << QStringList { "WINEDEBUG=+relay", "LANG=ja_JP.UTF-8", "WINEPREFIX=/p",
                "WINEDLLOVERRIDES=d3dx9=n;winemenubuilder.exe=d" };
-    QTest::newRow("POSIX locale") << QStringList { "LC_ALL=POSIX", "WINEDEBUG=-all" }
-                                  << QStringList { "WINEDEBUG=-all", "WINEDLLOVERRIDES=winemenubuilder.exe=d",
-                                         "LC_ALL=C.UTF-8" };
     QTest::newRow("LC_ALL=C over a UTF-8 LANG")
         << QStringList { "LC_ALL=C", "LANG=en_US.UTF-8" } << QStringList { "LANG=en_US.UTF-8" } + fresh;
-    QTest::newRow("Latin-1 LC_CTYPE") << QStringList { "LC_CTYPE=de_DE.ISO-8859-1" }
-                                      << QStringList { "LC_CTYPE=de_DE.ISO-8859-1" } + fresh;
     QTest::newRow("utf8 with a modifier") << QStringList { "LC_CTYPE=de_DE.utf8@euro", "LANG=C" }
                                           << QStringList { "LC_CTYPE=de_DE.utf8@euro", "LANG=C", fresh[0], fresh[1] };
 }
@@ -174,12 +167,8 @@ void tst_WineTool::startOrRefusal()
         const ToolStart start = wineStart("/d/tool.exe", machine, argument, { wine, runs32Bit });
         QCOMPARE(number, 0);
         QCOMPARE(start.program, wine);
-        QStringList arguments { "/d/tool.exe" };
-        if (!argument.isEmpty())
-            arguments.append(windowsPath(argument));
-        QCOMPARE(start.arguments, arguments);
-        QVERIFY(start.environment.contains("WINEDLLOVERRIDES=winemenubuilder.exe=d")
-            || start.environment.filter("WINEDLLOVERRIDES=").value(0).endsWith(";winemenubuilder.exe=d"));
+        QCOMPARE(start.arguments,
+            argument.isEmpty() ? QStringList { "/d/tool.exe" } : QStringList { "/d/tool.exe", windowsPath(argument) });
     } catch (const DesktopError &error) {
         QCOMPARE(error.number, number);
         QVERIFY2(error.description.contains(named), qPrintable(error.description));
