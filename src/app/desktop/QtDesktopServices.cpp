@@ -1,6 +1,6 @@
 #include "QtDesktopServices.h"
 
-#include "about/HelpViewer.h"
+#include "app/desktop/help/HelpViewer.h"
 #include "app/desktop/KeyLockMonitor.h"
 #include "app/desktop/ProcessStart.h"
 #include "app/desktop/Volumes.h"

@@ -1,0 +1,407 @@
+#include "app/desktop/help/HelpReader.h"
+#include "app/desktop/help/HelpViewer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTreeWidget>
+#include <QWindow>
+#include <QtEndian>
+
+namespace {
+
+const QRgb HeadingColour = qRgb(0x00, 0xa0, 0x00);
+const QRgb MarkColour = qRgb(255, 0, 255);
+const QString Reader = qEnvironmentVariable("OMBRIX_RUNTIME_DIR") + QStringLiteral("/ombrix-help-reader");
+
+bool writeFile(const QString &path, const QByteArray &data, QFile::Permissions permissions = {})
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size()
+        && (!permissions || file.setPermissions(permissions));
+}
+
+QWidget *viewerOf(QWidget *owner)
+{
+    return owner->findChild<QWidget *>(QStringLiteral("helpViewer"), Qt::FindDirectChildrenOnly);
+}
+
+QTextBrowser *browserOf(QWidget *owner)
+{
+    QWidget *viewer = viewerOf(owner);
+    return viewer ? viewer->findChild<QTextBrowser *>(QStringLiteral("helpBrowser")) : nullptr;
+}
+
+bool showsColour(QWidget *widget, QRgb colour)
+{
+    const QImage image = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) == colour)
+                return true;
+        }
+    }
+    return false;
+}
+
+// What the helper makes of a file: the content, or the problem.
+std::pair<HelpContent, QString> readHelp(const QString &file)
+{
+    HelpReader reader(Reader);
+    QSignalSpy finished(&reader, &HelpReader::finished);
+    reader.read(file);
+    if (!finished.wait(HelpReader::TimeoutMs * 2))
+        return { {}, QStringLiteral("no answer") };
+    return { finished[0][0].value<HelpContent>(), finished[0][1].toString() };
+}
+
+} // namespace
+
+class tst_HelpViewer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void readerOpensAtDefaultTopic_data();
+    void readerOpensAtDefaultTopic();
+    void viewerShowsLinksPicturesAndStyleSheets();
+    void contentsPane();
+    void sitemapMarkup_data();
+    void sitemapMarkup();
+    void damagedFiles_data();
+    void damagedFiles();
+    void hostileNamesNotServed_data();
+    void hostileNamesNotServed();
+
+private:
+    QString compile(const QString &name, const QString &options, const QStringList &files);
+
+    QTemporaryDir work;
+    QString source;
+    QString withWindows;
+    QString withSystemTopic;
+    QString withoutTopic;
+};
+
+void tst_HelpViewer::initTestCase()
+{
+    QVERIFY(work.isValid());
+    QVERIFY2(QFileInfo(Reader).isExecutable(), qPrintable(Reader));
+    if (QStandardPaths::findExecutable(QStringLiteral("chmcmd")).isEmpty())
+        QSKIP("chmcmd (fp-utils) is not installed");
+
+    const auto page = [](const QString &css, const QString &body) {
+        return QStringLiteral("<html><head><title>t</title><link rel=\"stylesheet\" type=\"text/css\" href=\"%1\">"
+                              "</head><body>%2</body></html>")
+            .arg(css, body)
+            .toUtf8();
+    };
+    // Long enough for several compressed frames and more than one reset interval.
+    QString paragraphs;
+    QRandomGenerator random(11);
+    for (int i = 0; i < 5000; ++i)
+        paragraphs += QStringLiteral("<p>Paragraph %1 %2</p>\n").arg(i).arg(random.generate64(), 0, 36);
+
+    source = work.filePath(QStringLiteral("src"));
+    QImage mark(24, 24, QImage::Format_RGB32);
+    mark.fill(MarkColour);
+    QVERIFY(QDir(source).mkpath("images") && mark.save(source + "/images/mark.png"));
+    QVERIFY(writeFile(source + "/index.htm",
+        page("style/help.css",
+            "<h1>Welcome page</h1><p><a href=\"sub/second.htm\">Second page</a></p><p><img "
+            "src=\"images/mark.png\"></p>")));
+    QVERIFY(writeFile(source + "/sub/second.htm",
+        page("../style/help.css", "<h1>Second page heading</h1><p><img src=\"../images/mark.png\"></p>")));
+    QVERIFY(writeFile(source + "/other.htm", page(QString(), "<h1>Other page</h1>")));
+    QVERIFY(writeFile(source + "/b_page.htm", page(QString(), "<h1>Page B</h1>")));
+    QVERIFY(writeFile(source + "/a_page.htm", page(QString(), "<h1>Page A</h1>")));
+    QVERIFY(writeFile(source + "/long.htm", page(QString(), paragraphs)));
+    QVERIFY(writeFile(source + "/style/help.css", "h1 { color: #00a000; }\n"));
+    const auto entry = [](const char *name, const char *local) {
+        return QStringLiteral("<li><object type=\"text/sitemap\"><param name=\"Name\" value=\"%1\">"
+                              "<param name=\"Local\" value=\"%2\"></object>\n")
+            .arg(QLatin1String(name), QLatin1String(local));
+    };
+    QVERIFY(writeFile(source + "/toc.hhc",
+        ("<html><body><ul>" + entry("Welcome", "index.htm") + "<ul>" + entry("Second", "sub/second.htm")
+            + "</ul>" + entry("Other", "other.htm") + "</ul></body></html>")
+            .toUtf8()));
+
+    const QStringList all { "index.htm", "sub/second.htm", "other.htm", "long.htm", "style/help.css",
+        "images/mark.png", "toc.hhc" };
+    withWindows = compile("windows",
+        "Default topic=other.htm\nContents file=toc.hhc\nDefault Window=main\n\n[WINDOWS]\n"
+        "main=\"Test\",\"toc.hhc\",,\"index.htm\",\"index.htm\",,,,,0x2520,,0x3006,,,,,,,,0\n",
+        all);
+    withSystemTopic = compile("system", "Default topic=other.htm\n", all);
+    withoutTopic = compile("plain", QString(), { "b_page.htm", "a_page.htm" });
+    QVERIFY(!withWindows.isEmpty() && !withSystemTopic.isEmpty() && !withoutTopic.isEmpty());
+}
+
+QString tst_HelpViewer::compile(const QString &name, const QString &options, const QStringList &files)
+{
+    const QString project
+        = QStringLiteral("[OPTIONS]\nCompatibility=1.1 or later\nCompiled file=%1.chm\n"
+                         "Language=0x409 English (United States)\nTitle=Test help %1\n%2\n[FILES]\n%3\n")
+              .arg(name, options, files.join('\n'));
+    if (!writeFile(source + '/' + name + ".hhp", project.toUtf8()))
+        return {};
+    QProcess chmcmd;
+    chmcmd.setWorkingDirectory(source);
+    chmcmd.start(QStandardPaths::findExecutable("chmcmd"), { "--no-html-scan", name + ".hhp" });
+    if (!chmcmd.waitForFinished(60000) || chmcmd.exitCode() != 0)
+        return {};
+    const QString output = work.filePath(name + ".chm");
+    return QFile::rename(source + '/' + name + ".chm", output) ? output : QString();
+}
+
+void tst_HelpViewer::readerOpensAtDefaultTopic_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<QStringList>("objects");
+
+    const QStringList all { "index.htm", "sub/second.htm", "other.htm", "long.htm", "style/help.css",
+        "images/mark.png" };
+    // The window's start page wins over the #SYSTEM default topic, which wins over the first page.
+    QTest::newRow("window start page") << withWindows << "/index.htm" << all;
+    QTest::newRow("system default topic") << withSystemTopic << "/other.htm" << all;
+    QTest::newRow("first page") << withoutTopic << "/a_page.htm" << QStringList { "a_page.htm", "b_page.htm" };
+}
+
+void tst_HelpViewer::readerOpensAtDefaultTopic()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, topic);
+    QFETCH(QStringList, objects);
+
+    const auto [content, problem] = readHelp(file);
+    QCOMPARE(problem, QString());
+    QCOMPARE(content.topic, topic);
+    QVERIFY(content.title.startsWith("Test help "));
+    // Every object reads back whole, also a page that spans several reset intervals.
+    for (const QString &object : objects) {
+        QFile original(source + '/' + object);
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        QCOMPARE(content.objects.value('/' + object), original.readAll());
+    }
+}
+
+void tst_HelpViewer::viewerShowsLinksPicturesAndStyleSheets()
+{
+    QWidget owner;
+    owner.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&owner));
+    const quintptr id = openHelpViewer(&owner, withWindows, Reader);
+    QWidget *viewer = viewerOf(&owner);
+    QVERIFY(id != 0 && viewer);
+    QCOMPARE(viewer->winId(), WId(id));
+    // A window of its own, transient for its owner, which stays usable.
+    QVERIFY(viewer->isWindow() && viewer->isVisible() && !viewer->isModal());
+    QCOMPARE(viewer->windowHandle()->transientParent(), owner.windowHandle());
+    QVERIFY(owner.isEnabled() && !QApplication::activeModalWidget());
+
+    QTextBrowser *browser = browserOf(&owner);
+    QVERIFY(QTest::qWaitForWindowExposed(viewer));
+    QTRY_COMPARE(browser->source().path(), QStringLiteral("/index.htm"));
+    QCOMPARE(viewer->windowTitle(), QStringLiteral("Test help windows"));
+    QTRY_VERIFY(showsColour(browser->viewport(), HeadingColour) && showsColour(browser->viewport(), MarkColour));
+
+    // Tab selects the page's only link; Return follows it. References from a page in a subfolder
+    // resolve against that folder.
+    browser->setFocus();
+    QTest::keyClick(browser, Qt::Key_Tab);
+    QTest::keyClick(browser, Qt::Key_Return);
+    QTRY_COMPARE(browser->source().path(), QStringLiteral("/sub/second.htm"));
+    QTRY_VERIFY(showsColour(browser->viewport(), HeadingColour) && showsColour(browser->viewport(), MarkColour));
+
+    // A page without the style sheet keeps the default colour: the colour came from the file.
+    browser->setSource(QUrl(QStringLiteral("chm:/other.htm")));
+    QVERIFY(browser->toPlainText().contains("Other page"));
+    QVERIFY(!showsColour(browser->viewport(), HeadingColour));
+
+    // Ctrl+F finds in the page.
+    QTest::keySequence(viewer, QKeySequence::Find);
+    auto *find = viewer->findChild<QLineEdit *>(QStringLiteral("helpFind"));
+    QTRY_VERIFY(find->isVisible());
+    QTest::keyClicks(find, QStringLiteral("page"));
+    QTest::keyClick(find, Qt::Key_Return);
+    QCOMPARE(browser->textCursor().selectedText(), QStringLiteral("page"));
+
+    // Asking again brings the same viewer forward.
+    viewer->showMinimized();
+    QCOMPARE(openHelpViewer(&owner, withWindows, Reader), id);
+    QCOMPARE(owner.findChildren<QWidget *>(QStringLiteral("helpViewer")).size(), 1);
+    QVERIFY(!(viewer->windowState() & Qt::WindowMinimized));
+}
+
+void tst_HelpViewer::contentsPane()
+{
+    QWidget owner;
+    openHelpViewer(&owner, withWindows, Reader);
+    QTextBrowser *browser = browserOf(&owner);
+    auto *contents = viewerOf(&owner)->findChild<QTreeWidget *>(QStringLiteral("helpContents"));
+    QTRY_COMPARE(browser->source().path(), QStringLiteral("/index.htm"));
+
+    // The sitemap's entries, nested as its lists are; the page shown is the current entry.
+    QVERIFY(contents->isVisible());
+    QCOMPARE(contents->topLevelItemCount(), 2);
+    QTreeWidgetItem *welcome = contents->topLevelItem(0);
+    QTreeWidgetItem *other = contents->topLevelItem(1);
+    QCOMPARE(welcome->text(0), QStringLiteral("Welcome"));
+    QCOMPARE(other->text(0), QStringLiteral("Other"));
+    QCOMPARE(welcome->childCount(), 1);
+    QCOMPARE(welcome->child(0)->text(0), QStringLiteral("Second"));
+    QCOMPARE(contents->currentItem(), welcome);
+
+    // A click shows the entry's page; following a link moves the current entry along.
+    const QRect rect = contents->visualItemRect(other);
+    QTest::mouseClick(contents->viewport(), Qt::LeftButton, {}, rect.center());
+    QTRY_COMPARE(browser->source().path(), QStringLiteral("/other.htm"));
+    QVERIFY(browser->toPlainText().contains("Other page"));
+    browser->setSource(QUrl(QStringLiteral("chm:/sub/second.htm")));
+    QCOMPARE(contents->currentItem(), welcome->child(0));
+}
+
+void tst_HelpViewer::sitemapMarkup_data()
+{
+    QTest::addColumn<QByteArray>("sitemap");
+    QTest::addColumn<QStringList>("entries"); // level, name and page of each
+
+    QTest::newRow("quoting and references")
+        << QByteArray("<UL><LI><OBJECT TYPE='text/sitemap'><PARAM NAME=Name VALUE='Tom &amp; Jerry'>"
+                      "<param name=\"local\" value=a.htm></OBJECT></UL>")
+        << QStringList { "0 Tom & Jerry a.htm" };
+    QTest::newRow("other objects and stray markup")
+        << QByteArray("<ul><object type=\"text/site properties\"><param name=\"Name\" value=\"x\"></object>"
+                      "</ul></ul></ul><li><object type=\"text/sitemap\"><param name=\"Name\" value=\"Top\">"
+                      "</object><ul><ul><li><object type=\"text/sitemap\"><param name=\"Name\" value=\"Deep\">"
+                      "<param value=\"x\" <<< > </object> <object")
+        << QStringList { "0 Top ", "1 Deep " };
+    QTest::newRow("no closing bracket") << QByteArray("<ul><object type=\"text/sitemap\"") + QByteArray(100000, '<')
+                                        << QStringList {};
+}
+
+void tst_HelpViewer::sitemapMarkup()
+{
+    QFETCH(QByteArray, sitemap);
+    QFETCH(QStringList, entries);
+    QStringList found;
+    for (const ContentsEntry &entry : HelpReader::parseContents(sitemap))
+        found << QStringLiteral("%1 %2 %3").arg(entry.level).arg(entry.name, entry.local);
+    QCOMPARE(found, entries);
+}
+
+void tst_HelpViewer::damagedFiles_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QByteArray>("reader"); // a stand-in for the helper, as a shell script
+    QTest::addColumn<QString>("reason");
+
+    QFile file(withWindows);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray valid = file.readAll();
+    // The first directory chunk.
+    const qsizetype chunk = qsizetype(qFromLittleEndian<quint64>(valid.constData() + 0x48) + 0x54);
+    QCOMPARE(valid.mid(chunk, 4), QByteArray("PMGL"));
+    const auto setWord = [&valid](qsizetype at, quint32 value) {
+        QByteArray copy = valid;
+        qToLittleEndian<quint32>(value, copy.data() + at);
+        return copy;
+    };
+
+    QTest::newRow("missing") << QByteArray() << QByteArray() << "it does not exist";
+    QTest::newRow("zero length") << QByteArray("") << QByteArray() << "it is not a compiled help file";
+    QTest::newRow("header cut short") << valid.left(0x5f) << QByteArray() << "it is not a compiled help file";
+    // Each of these crashes or hangs chmlib itself.
+    QTest::newRow("listing chain loops") << setWord(chunk + 0x10, 0) << QByteArray() << "the file is damaged";
+    QTest::newRow("free space larger than the chunk")
+        << setWord(chunk + 4, 0xfffffff0) << QByteArray() << "the file is damaged";
+    // The reader itself failing in each way it can.
+    QTest::newRow("reader hangs") << valid << QByteArray("exec sleep 60") << "reading it takes too long";
+    QTest::newRow("reader cannot start") << valid << QByteArray("absent") << "cannot be started";
+    QTest::newRow("malformed stream") << valid << QByteArray("printf '\\012\\0\\0\\0/index.htm'")
+                                      << "its reader's output is malformed";
+}
+
+void tst_HelpViewer::damagedFiles()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QByteArray, reader);
+    QFETCH(QString, reason);
+    const QString file = work.filePath(QStringLiteral("damaged.chm"));
+    QFile::remove(file);
+    QVERIFY(content.isNull() || writeFile(file, content));
+    QString program = Reader;
+    if (reader == "absent") {
+        program = work.filePath(QStringLiteral("absent-reader"));
+    } else if (!reader.isEmpty()) {
+        program = work.filePath(QStringLiteral("reader.sh"));
+        QVERIFY(writeFile(program, "#!/bin/sh\n" + reader + '\n', QFile::ReadOwner | QFile::ExeOwner));
+    }
+
+    QWidget owner;
+    QVERIFY(openHelpViewer(&owner, file, program) != 0);
+    // The viewer's own window tells why and where it looked; nothing else appears.
+    QTextBrowser *browser = browserOf(&owner);
+    QVERIFY(viewerOf(&owner)->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!browser->toPlainText().isEmpty(), HelpReader::TimeoutMs + 2000);
+    const QString text = browser->toPlainText();
+    QVERIFY2(text.startsWith(QStringLiteral("Cannot open the help file damaged.chm: ")) && text.contains(reason)
+            && text.contains(QDir::toNativeSeparators(work.path())),
+        qPrintable(text));
+    for (QWidget *window : QApplication::topLevelWidgets())
+        QVERIFY(!window->isVisible() || window == viewerOf(&owner));
+
+    // Asked again for a file that is sound by then, the same viewer shows it.
+    if (!reader.isEmpty())
+        return;
+    QFile::remove(file);
+    QVERIFY(QFile::copy(withWindows, file));
+    openHelpViewer(&owner, file, Reader);
+    QTRY_COMPARE(browser->source().path(), QStringLiteral("/index.htm"));
+}
+
+void tst_HelpViewer::hostileNamesNotServed_data()
+{
+    QTest::addColumn<QByteArray>("name"); // in place of "/other.htm", of the same length
+
+    QTest::newRow("parent folder") << QByteArray("/../er.htm");
+    QTest::newRow("network path") << QByteArray("//host/x.h");
+    QTest::newRow("control character") << QByteArray("/oth\x1br.htm");
+}
+
+void tst_HelpViewer::hostileNamesNotServed()
+{
+    QFETCH(QByteArray, name);
+    QFile file(withWindows);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray content = file.readAll();
+    QVERIFY(content.contains("/other.htm"));
+    const QString hostile = work.filePath(QStringLiteral("hostile.chm"));
+    QVERIFY(writeFile(hostile, content.replace("/other.htm", name)));
+
+    // The rest of the file is served, the renamed page under no name at all.
+    const auto [sound, soundProblem] = readHelp(withWindows);
+    const auto [read, problem] = readHelp(hostile);
+    QCOMPARE(problem, QString());
+    QCOMPARE(read.topic, QStringLiteral("/index.htm"));
+    QVERIFY(sound.objects.contains("/other.htm") && !read.objects.contains("/other.htm"));
+    QCOMPARE(read.objects.size(), sound.objects.size() - 1);
+}
+
+QTEST_MAIN(tst_HelpViewer)
+#include "tst_helpviewer.moc"
