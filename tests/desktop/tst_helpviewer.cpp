@@ -314,9 +314,13 @@ void tst_HelpViewer::damagedFiles_data()
     QFile file(withWindows);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray valid = file.readAll();
-    // The first directory chunk.
+    // Where the structures to spoil lie: the first directory chunk, the LZX control data, and the
+    // reset table (version 2, then the offset of its entries, 0x28, two words on).
     const qsizetype chunk = qsizetype(qFromLittleEndian<quint64>(valid.constData() + 0x48) + 0x54);
     QCOMPARE(valid.mid(chunk, 4), QByteArray("PMGL"));
+    const qsizetype control = valid.indexOf("LZXC") - 4;
+    const qsizetype reset = valid.indexOf(QByteArray("\x08\0\0\0\x28\0\0\0", 8)) - 8;
+    QVERIFY(control >= 0 && reset >= 0 && valid.mid(reset, 4) == QByteArray("\2\0\0\0", 4));
     const auto setWord = [&valid](qsizetype at, quint32 value) {
         QByteArray copy = valid;
         qToLittleEndian<quint32>(value, copy.data() + at);
@@ -326,10 +330,11 @@ void tst_HelpViewer::damagedFiles_data()
     QTest::newRow("missing") << QByteArray() << QByteArray() << "it does not exist";
     QTest::newRow("zero length") << QByteArray("") << QByteArray() << "it is not a compiled help file";
     QTest::newRow("header cut short") << valid.left(0x5f) << QByteArray() << "it is not a compiled help file";
-    // Each of these crashes or hangs chmlib itself.
+    // Each of these hangs or crashes chmlib itself: the listing walks in a circle, a division by
+    // zero, a read far outside the buffer.
     QTest::newRow("listing chain loops") << setWord(chunk + 0x10, 0) << QByteArray() << "the file is damaged";
-    QTest::newRow("free space larger than the chunk")
-        << setWord(chunk + 4, 0xfffffff0) << QByteArray() << "the file is damaged";
+    QTest::newRow("zero windows per reset") << setWord(control + 0x14, 0) << QByteArray() << "the file is damaged";
+    QTest::newRow("wild block length") << setWord(reset + 0x20, 0xffffffff) << QByteArray() << "the file is damaged";
     // The reader itself failing in each way it can.
     QTest::newRow("reader hangs") << valid << QByteArray("exec sleep 60") << "reading it takes too long";
     QTest::newRow("reader cannot start") << valid << QByteArray("absent") << "cannot be started";

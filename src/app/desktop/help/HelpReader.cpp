@@ -161,7 +161,7 @@ void HelpReader::processFinished(int exitCode, QProcess::ExitStatus status)
     case 5:
         return fail(QStringLiteral("the file is damaged"));
     default:
-        return fail(QStringLiteral("its reader failed with exit code %1").arg(exitCode));
+        return fail(QStringLiteral("the file is damaged (its reader failed with exit code %1)").arg(exitCode));
     }
     QString problem;
     const HelpContent content = parse(output, &problem);

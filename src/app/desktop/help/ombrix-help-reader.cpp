@@ -19,7 +19,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -167,7 +167,8 @@ int main(int argc, char **argv)
         return Unreadable;
     if (std::uint64_t(info.st_size) > MaxFileSize)
         return TooLarge;
-    chmFile *file = chm_open(argv[1]);
+    const std::unique_ptr<chmFile, void (*)(chmFile *)> handle(chm_open(argv[1]), chm_close);
+    chmFile *file = handle.get();
     if (!file)
         return NotHelp;
 
@@ -229,7 +230,6 @@ int main(int argc, char **argv)
     std::string contents = objectPath(systemRecord(system, 0));
     if (!names.count(lower(contents)))
         contents = firstContents;
-    chm_close(file);
     if (topic.empty())
         return Damaged;
     return write(":title", systemRecord(system, 3)) && write(":topic", topic) && write(":contents", contents)
