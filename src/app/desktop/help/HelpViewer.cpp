@@ -82,13 +82,14 @@ protected:
     }
 };
 
-// The viewer window: a top-level child of its owner, so that Qt makes it transient for the owner's
-// window (it stays above it and has no task-bar entry of its own) and it goes with it.
+// The viewer window: a top-level child of its owner, transient for the owner's window (it stays
+// above it and has no task-bar entry of its own), and it goes with it. Qt on X11 writes
+// WM_TRANSIENT_FOR for dialogs only; a viewer still wants its minimise and maximise buttons.
 class HelpWindow : public QWidget
 {
 public:
     HelpWindow(const QString &path, const QString &readerProgram, QWidget *owner)
-        : QWidget(owner, Qt::Window)
+        : QWidget(owner, Qt::Dialog | Qt::WindowMinMaxButtonsHint)
         , path(path)
         , reader(readerProgram)
     {
