@@ -16,8 +16,8 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    const QString file = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                  : QStringLiteral(OMBRIX_RUNTIME_DIR "/Ombrix_Converter_Help.chm");
+    const QString file
+        = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(OMBRIX_RUNTIME_DIR "/Ombrix_Converter_Help.chm");
     const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 20;
     const QString reader = QStringLiteral(OMBRIX_RUNTIME_DIR "/ombrix-help-reader");
 

@@ -136,12 +136,12 @@ void tst_HelpViewer::initTestCase()
             .arg(QLatin1String(name), QLatin1String(local));
     };
     QVERIFY(writeFile(source + "/toc.hhc",
-        ("<html><body><ul>" + entry("Welcome", "index.htm") + "<ul>" + entry("Second", "sub/second.htm")
-            + "</ul>" + entry("Other", "other.htm") + "</ul></body></html>")
+        ("<html><body><ul>" + entry("Welcome", "index.htm") + "<ul>" + entry("Second", "sub/second.htm") + "</ul>"
+            + entry("Other", "other.htm") + "</ul></body></html>")
             .toUtf8()));
 
-    const QStringList all { "index.htm", "sub/second.htm", "other.htm", "long.htm", "style/help.css",
-        "images/mark.png", "toc.hhc" };
+    const QStringList all { "index.htm", "sub/second.htm", "other.htm", "long.htm", "style/help.css", "images/mark.png",
+        "toc.hhc" };
     withWindows = compile("windows",
         "Default topic=other.htm\nContents file=toc.hhc\nDefault Window=main\n\n[WINDOWS]\n"
         "main=\"Test\",\"toc.hhc\",,\"index.htm\",\"index.htm\",,,,,0x2520,,0x3006,,,,,,,,0\n",

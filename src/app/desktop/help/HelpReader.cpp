@@ -120,7 +120,8 @@ void HelpReader::read(const QString &path)
     });
     connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
-            fail(QStringLiteral("the help reader %1 cannot be started (%2)").arg(process->program(), process->errorString()));
+            fail(QStringLiteral("the help reader %1 cannot be started (%2)")
+                     .arg(process->program(), process->errorString()));
     });
     connect(process, &QProcess::finished, this, &HelpReader::processFinished);
     timer.start(TimeoutMs);

@@ -83,13 +83,17 @@ std::vector<std::string> windowPages(std::string_view windows, std::string_view 
     const std::uint64_t entrySize = littleEndian(windows, 4, 4);
     if (entrySize < HomeField + 4)
         return {};
-    const std::uint64_t entries = std::min<std::uint64_t>(littleEndian(windows, 0, 4), (windows.size() - 8) / entrySize);
+    const std::uint64_t entries
+        = std::min<std::uint64_t>(littleEndian(windows, 0, 4), (windows.size() - 8) / entrySize);
     std::vector<std::string> named, others;
     for (std::uint64_t i = 0; i < entries; ++i) {
         const std::size_t entry = 8 + i * entrySize;
         if (littleEndian(windows, entry + UnicodeField, 4) != 0)
             continue;
-        const bool isNamed = !name.empty() && strcasecmp(stringAt(strings, littleEndian(windows, entry + NameField, 4)).c_str(), std::string(name).c_str()) == 0;
+        const bool isNamed = !name.empty()
+            && strcasecmp(
+                   stringAt(strings, littleEndian(windows, entry + NameField, 4)).c_str(), std::string(name).c_str())
+                == 0;
         for (std::size_t field : { DefaultField, HomeField }) {
             if (std::string page = stringAt(strings, littleEndian(windows, entry + field, 4)); !page.empty())
                 (isNamed ? named : others).push_back(page);
@@ -143,8 +147,8 @@ bool write(std::string_view name, std::string_view data)
     const auto put = [](std::string_view bytes) {
         return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
     };
-    return put({ reinterpret_cast<char *>(lengths[0]), 4 }) && put(name) && put({ reinterpret_cast<char *>(lengths[1]), 4 })
-        && put(data);
+    return put({ reinterpret_cast<char *>(lengths[0]), 4 }) && put(name)
+        && put({ reinterpret_cast<char *>(lengths[1]), 4 }) && put(data);
 }
 
 } // namespace
