@@ -1,10 +1,10 @@
 #include "QtDesktopServices.h"
 
-#include "about/HelpViewer.h"
 #include "app/desktop/KeyLockMonitor.h"
 #include "app/desktop/ProcessStart.h"
 #include "app/desktop/Volumes.h"
 #include "app/desktop/X11Desktop.h"
+#include "app/desktop/help/HelpViewer.h"
 #include "tray/NotificationArea.h"
 
 #include <QDir>

@@ -1,0 +1,256 @@
+#include "HelpReader.h"
+
+#include <QCoreApplication>
+#include <QTextDocumentFragment>
+#include <QtEndian>
+
+#include <csignal>
+
+namespace {
+
+// Names are bytes: UTF-8 from current help compilers, a single-byte code page from older ones.
+QString decodeName(const QByteArray &name)
+{
+    const QString text = QString::fromUtf8(name);
+    return text.toUtf8() == name ? text : QString::fromLatin1(name);
+}
+
+// An object name is a path inside the file ("/sub/page.htm"); anything that could name a place
+// outside it, or that no link can write, is not served.
+bool isSafeName(const QByteArray &name)
+{
+    if (!name.startsWith('/') || name.startsWith("//") || name.contains('\\'))
+        return false;
+    for (const char c : name) {
+        if (uchar(c) < 0x20 || uchar(c) == 0x7f)
+            return false;
+    }
+    return !name.split('/').contains("..");
+}
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+// The attributes of the tag text between '<' and '>', by lower-case name; values as written,
+// with character references resolved.
+QHash<QByteArray, QString> attributes(const QByteArray &tag)
+{
+    QHash<QByteArray, QString> found;
+    qsizetype at = 0;
+    while (at < tag.size() && !isSpace(tag[at]))
+        ++at;
+    while (at < tag.size()) {
+        while (at < tag.size() && isSpace(tag[at]))
+            ++at;
+        const qsizetype nameStart = at;
+        while (at < tag.size() && !isSpace(tag[at]) && tag[at] != '=')
+            ++at;
+        const QByteArray name = tag.mid(nameStart, at - nameStart).toLower();
+        while (at < tag.size() && isSpace(tag[at]))
+            ++at;
+        if (at >= tag.size() || tag[at] != '=') {
+            if (at == nameStart)
+                ++at; // a stray character
+            continue;
+        }
+        ++at;
+        while (at < tag.size() && isSpace(tag[at]))
+            ++at;
+        qsizetype valueStart = at;
+        qsizetype valueEnd;
+        if (at < tag.size() && (tag[at] == '"' || tag[at] == '\'')) {
+            valueStart = at + 1;
+            valueEnd = tag.indexOf(tag[at], valueStart);
+            if (valueEnd < 0)
+                valueEnd = tag.size();
+            at = valueEnd + 1;
+        } else {
+            while (at < tag.size() && !isSpace(tag[at]))
+                ++at;
+            valueEnd = at;
+        }
+        QString value = decodeName(tag.mid(valueStart, valueEnd - valueStart));
+        if (value.contains('&'))
+            value = QTextDocumentFragment::fromHtml(value.replace('<', QLatin1String("&lt;"))).toPlainText();
+        found.insert(name, value);
+    }
+    return found;
+}
+
+} // namespace
+
+HelpReader::HelpReader(const QString &program, QObject *parent)
+    : QObject(parent)
+    , program(program.isEmpty() ? defaultProgram() : program)
+{
+    timer.setSingleShot(true);
+    timer.callOnTimeout(this, [this] { fail(QStringLiteral("reading it takes too long")); });
+}
+
+HelpReader::~HelpReader()
+{
+    if (process)
+        process->disconnect(this);
+}
+
+QString HelpReader::defaultProgram()
+{
+    return QCoreApplication::applicationDirPath() + '/' + QLatin1String(ProgramName);
+}
+
+void HelpReader::read(const QString &path)
+{
+    if (process) {
+        process->disconnect(this);
+        process->kill();
+        process->deleteLater();
+    }
+    output.clear();
+    process = new QProcess(this);
+    process->setProgram(program);
+    process->setArguments({ path });
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    connect(process, &QProcess::readyReadStandardOutput, this, [this] {
+        output += process->readAllStandardOutput();
+        if (output.size() > MaxOutput)
+            fail(QStringLiteral("the file is too large"));
+    });
+    connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            fail(QStringLiteral("the help reader %1 cannot be started (%2)")
+                     .arg(process->program(), process->errorString()));
+    });
+    connect(process, &QProcess::finished, this, &HelpReader::processFinished);
+    timer.start(TimeoutMs);
+    process->start();
+}
+
+void HelpReader::fail(const QString &problem)
+{
+    timer.stop();
+    if (process) {
+        process->disconnect(this);
+        process->kill();
+        process->deleteLater();
+        process = nullptr;
+    }
+    output.clear();
+    Q_EMIT finished({}, problem);
+}
+
+void HelpReader::processFinished(int exitCode, QProcess::ExitStatus status)
+{
+    output += process->readAllStandardOutput();
+    if (status == QProcess::CrashExit) {
+        // The reader's own CPU limit ends it with SIGXCPU, then SIGKILL.
+        if (exitCode == SIGXCPU || exitCode == SIGKILL)
+            return fail(QStringLiteral("reading it takes too long"));
+        return fail(QStringLiteral("the file is damaged (its reader stopped on signal %1)").arg(exitCode));
+    }
+    switch (exitCode) {
+    case 0:
+        break;
+    case 2:
+        return fail(QStringLiteral("the file cannot be read"));
+    case 3:
+        return fail(QStringLiteral("it is not a compiled help file"));
+    case 4:
+        return fail(QStringLiteral("the file is too large"));
+    case 5:
+        return fail(QStringLiteral("the file is damaged"));
+    default:
+        return fail(QStringLiteral("the file is damaged (its reader failed with exit code %1)").arg(exitCode));
+    }
+    QString problem;
+    const HelpContent content = parse(output, &problem);
+    if (!problem.isEmpty())
+        return fail(problem);
+    timer.stop();
+    process->deleteLater();
+    process = nullptr;
+    output.clear();
+    Q_EMIT finished(content, {});
+}
+
+HelpContent HelpReader::parse(const QByteArray &stream, QString *problem)
+{
+    qsizetype at = 0;
+    const auto take = [&stream, &at](QByteArray &field) {
+        if (stream.size() - at < 4)
+            return false;
+        const quint32 length = qFromLittleEndian<quint32>(stream.constData() + at);
+        at += 4;
+        if (length > quint64(stream.size() - at))
+            return false;
+        field = stream.mid(at, length);
+        at += length;
+        return true;
+    };
+    HelpContent content;
+    QByteArray name;
+    QByteArray data;
+    while (take(name) && take(data)) {
+        if (name == ":end") {
+            if (at != stream.size())
+                break;
+            if (!content.objects.contains(content.topic.toLower())) {
+                *problem = QStringLiteral("the file has no page");
+                return {};
+            }
+            return content;
+        }
+        if (name == ":title")
+            content.title = decodeName(data);
+        else if (name == ":topic")
+            content.topic = decodeName(data);
+        else if (name == ":contents")
+            content.contents = decodeName(data).toLower();
+        else if (isSafeName(name))
+            content.objects.insert(decodeName(name).toLower(), data);
+    }
+    *problem = QStringLiteral("the file is damaged (its reader's output is malformed)");
+    return {};
+}
+
+QList<ContentsEntry> HelpReader::parseContents(const QByteArray &sitemap)
+{
+    QList<ContentsEntry> entries;
+    int depth = 0;
+    bool inEntry = false;
+    ContentsEntry entry;
+    // Tag by tag: each byte is looked at a bounded number of times, whatever the markup.
+    for (qsizetype at = sitemap.indexOf('<'); at >= 0; at = sitemap.indexOf('<', at)) {
+        const qsizetype end = sitemap.indexOf('>', at);
+        if (end < 0)
+            break;
+        const QByteArray tag = sitemap.mid(at + 1, end - at - 1).trimmed();
+        at = end + 1;
+        qsizetype nameLength = 0;
+        while (nameLength < tag.size() && !isSpace(tag[nameLength]))
+            ++nameLength;
+        const QByteArray name = tag.left(nameLength).toLower();
+        if (name == "ul") {
+            ++depth;
+        } else if (name == "/ul") {
+            depth = qMax(0, depth - 1);
+        } else if (name == "object") {
+            inEntry = attributes(tag).value("type").compare(QLatin1String("text/sitemap"), Qt::CaseInsensitive) == 0;
+            entry = { qMax(0, depth - 1), {}, {} };
+        } else if (name == "param" && inEntry) {
+            const QHash<QByteArray, QString> param = attributes(tag);
+            const QString field = param.value("name").toLower();
+            if (field == QLatin1String("name") && entry.name.isEmpty())
+                entry.name = param.value("value");
+            else if (field == QLatin1String("local") && entry.local.isEmpty())
+                entry.local = param.value("value");
+        } else if (name == "/object" && inEntry) {
+            inEntry = false;
+            if (!entry.name.isEmpty())
+                entries.append(entry);
+        }
+    }
+    return entries;
+}
