@@ -167,8 +167,10 @@ void tst_WineTool::startOrRefusal()
         const ToolStart start = wineStart("/d/tool.exe", machine, argument, { wine, runs32Bit });
         QCOMPARE(number, 0);
         QCOMPARE(start.program, wine);
-        QCOMPARE(start.arguments,
-            argument.isEmpty() ? QStringList { "/d/tool.exe" } : QStringList { "/d/tool.exe", windowsPath(argument) });
+        QStringList expected { "/d/tool.exe" };
+        if (!argument.isEmpty())
+            expected.append(windowsPath(argument));
+        QCOMPARE(start.arguments, expected);
     } catch (const DesktopError &error) {
         QCOMPARE(error.number, number);
         QVERIFY2(error.description.contains(named), qPrintable(error.description));
