@@ -57,7 +57,6 @@ private slots:
 
     void fileMatching_data();
     void fileMatching();
-    void fileSelection();
     void fileRefresh();
     void hostileNamesArriveExactly();
     void failureKeepsState_data();
@@ -196,26 +195,6 @@ void tst_Browser::fileMatching()
     files->setPattern(pattern);
     files->setPath(QStringLiteral("D:\\"));
     QCOMPARE(files->fileNames(), expected);
-}
-
-void tst_Browser::fileSelection()
-{
-    for (const QByteArray entry : {"a.wav", "b.wav", "other/"})
-        make(entry);
-    files->setPath(QStringLiteral("D:\\"));
-    QCOMPARE(files->fileName(), QString());
-
-    files->show();
-    QVERIFY(QTest::qWaitForWindowExposed(files.get()));
-    const auto centre = [this](int row) { return files->visualRect(files->model()->index(row, 0)).center(); };
-    QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, centre(0));
-    QTest::mouseClick(files->viewport(), Qt::LeftButton, Qt::ControlModifier, centre(1));
-    QCOMPARE(files->selectionModel()->selectedIndexes().size(), 1);
-    QCOMPARE(files->fileName(), QStringLiteral("b.wav"));
-
-    // Another folder starts with nothing selected.
-    files->setPath(QStringLiteral("D:\\other"));
-    QCOMPARE(files->fileName(), QString());
 }
 
 void tst_Browser::fileRefresh()
@@ -374,8 +353,8 @@ void tst_Browser::folderIconsFoundWhenDrawn()
         {
             QPixmap pixmap(8, 8);
             pixmap.fill(which == SP_DirOpenIcon ? Qt::red : Qt::blue);
-            return which == SP_DirOpenIcon || which == SP_DirClosedIcon ? QIcon(pixmap)
-                                                                        : QProxyStyle::standardIcon(which, option, widget);
+            const bool folder = which == SP_DirOpenIcon || which == SP_DirClosedIcon;
+            return folder ? QIcon(pixmap) : QProxyStyle::standardIcon(which, option, widget);
         }
     } style;
     folders->setStyle(&style);
