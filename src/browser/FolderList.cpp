@@ -4,12 +4,18 @@
 #include "browser/FolderReader.h"
 
 #include <QAbstractListModel>
+#include <QApplication>
+#include <QIconEngine>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <optional>
 
 namespace {
 
@@ -43,16 +49,85 @@ private:
     }
 };
 
+/// A standard icon of a view's style, looked up when first drawn rather than when made: finding
+/// it in the icon theme takes milliseconds, and the rows are laid out before the window is shown.
+/// Until then it claims the size asked for; should the icon found be smaller, the view lays its
+/// rows out again.
+class StyleIconEngine : public QIconEngine
+{
+public:
+    StyleIconEngine(QAbstractItemView *view, QStyle::StandardPixmap which)
+        : shared(std::make_shared<Shared>(view, which))
+    {
+    }
+
+    QSize actualSize(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        if (shared->icon)
+            return shared->icon->actualSize(size, mode, state);
+        if (!shared->claimed.contains(size))
+            shared->claimed.append(size);
+        return size;
+    }
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        icon().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return icon().pixmap(size, mode, state);
+    }
+    QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State state, qreal scale) override
+    {
+        return icon().pixmap(size / scale, scale, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
+    {
+        return icon().availableSizes(mode, state);
+    }
+    QString iconName() override { return icon().name(); }
+    bool isNull() override { return icon().isNull(); }
+    QString key() const override { return QStringLiteral("StyleIconEngine"); }
+    // Copies share the icon, found once.
+    QIconEngine *clone() const override { return new StyleIconEngine(*this); }
+
+private:
+    struct Shared
+    {
+        QPointer<QAbstractItemView> view;
+        QStyle::StandardPixmap which;
+        std::optional<QIcon> icon;
+        QList<QSize> claimed;
+    };
+
+    const QIcon &icon()
+    {
+        Shared &d = *shared;
+        if (!d.icon) {
+            d.icon = (d.view ? d.view->style() : QApplication::style())->standardIcon(d.which);
+            bool claimedTooMuch = false;
+            for (const QSize &size : std::as_const(d.claimed))
+                claimedTooMuch = claimedTooMuch || d.icon->actualSize(size) != size;
+            if (claimedTooMuch && d.view)
+                QTimer::singleShot(0, d.view, &QAbstractItemView::doItemsLayout);
+            d.claimed.clear();
+        }
+        return *d.icon;
+    }
+
+    std::shared_ptr<Shared> shared;
+};
+
 } // namespace
 
 /// The rows of a FolderList: the chain names, then the subfolder names.
 class FolderListModel : public QAbstractListModel
 {
 public:
-    FolderListModel(QObject *parent, QIcon openIcon, QIcon closedIcon)
-        : QAbstractListModel(parent)
-        , openIcon(std::move(openIcon))
-        , closedIcon(std::move(closedIcon))
+    explicit FolderListModel(QAbstractItemView *view)
+        : QAbstractListModel(view)
+        , openIcon(new StyleIconEngine(view, QStyle::SP_DirOpenIcon))
+        , closedIcon(new StyleIconEngine(view, QStyle::SP_DirClosedIcon))
     {
     }
 
@@ -108,8 +183,7 @@ private:
 
 FolderList::FolderList(QWidget *parent)
     : QListView(parent)
-    , rows(new FolderListModel(this, style()->standardIcon(QStyle::SP_DirOpenIcon),
-                                style()->standardIcon(QStyle::SP_DirClosedIcon)))
+    , rows(new FolderListModel(this))
 {
     setModel(rows);
     setItemDelegate(new IndentingDelegate(this));
