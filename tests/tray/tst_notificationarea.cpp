@@ -16,8 +16,6 @@ private Q_SLOTS:
     void firstAcceptingTrayTakesTheIcon_data();
     void firstAcceptingTrayTakesTheIcon();
     void theTrayHoldingTheIconKeepsIt();
-    void statusNotifierActivations_data();
-    void statusNotifierActivations();
     void withoutAnyDesktopAddIsRefused();
     void iconMouseActions_data();
     void iconMouseActions();
@@ -145,24 +143,6 @@ void tst_NotificationArea::theTrayHoldingTheIconKeepsIt()
     QVERIFY(!trays.area->remove(TrayIconData{.hWnd = 7, .uID = 1}));
     QVERIFY(trays.first->removes.isEmpty());
     QCOMPARE(trays.second->removes, QList<quint32>{1});
-}
-
-void tst_NotificationArea::statusNotifierActivations_data()
-{
-    QTest::addColumn<QSystemTrayIcon::ActivationReason>("reason");
-    QTest::addColumn<qint32>("message");
-
-    QTest::newRow("activation is a left press") << QSystemTrayIcon::Trigger << 513;
-    QTest::newRow("context request is a right release") << QSystemTrayIcon::Context << 517;
-    QTest::newRow("double click is nothing") << QSystemTrayIcon::DoubleClick << 0;
-    QTest::newRow("middle click is nothing") << QSystemTrayIcon::MiddleClick << 0;
-}
-
-void tst_NotificationArea::statusNotifierActivations()
-{
-    QFETCH(QSystemTrayIcon::ActivationReason, reason);
-    QFETCH(qint32, message);
-    QCOMPARE(StatusNotifierArea::mouseMessageFor(reason), message);
 }
 
 void tst_NotificationArea::withoutAnyDesktopAddIsRefused()
