@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -298,7 +299,9 @@ void tst_HelpViewer::damagedFiles_data()
     // zero, a read far outside the buffer.
     QTest::newRow("listing chain loops") << setWord(chunk + 0x10, 0) << QByteArray() << "the file is damaged";
     QTest::newRow("zero windows per reset") << setWord(control + 0x14, 0) << QByteArray() << "the file is damaged";
-    QTest::newRow("wild block length") << setWord(reset + 0x20, 0xffffffff) << QByteArray() << "the file is damaged";
+    // Whether chmlib crashes or spins first here depends on the build and the machine's load.
+    QTest::newRow("wild block length") << setWord(reset + 0x20, 0xffffffff) << QByteArray()
+                                       << "the file is damaged|reading it takes too long";
     // The reader itself failing in each way it can.
     QTest::newRow("reader hangs") << valid << QByteArray("exec sleep 60") << "reading it takes too long";
     QTest::newRow("reader cannot start") << valid << QByteArray("absent") << "cannot be started";
@@ -327,7 +330,7 @@ void tst_HelpViewer::damagedFiles()
     QVERIFY(viewerPart(&owner)->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!browser->toPlainText().isEmpty(), HelpReader::TimeoutMs + 2000);
     const QString text = browser->toPlainText();
-    QVERIFY2(text.startsWith(QStringLiteral("Cannot open the help file damaged.chm: ")) && text.contains(reason)
+    QVERIFY2(text.startsWith(QStringLiteral("Cannot open the help file damaged.chm: ")) && text.contains(QRegularExpression(reason))
             && text.contains(QDir::toNativeSeparators(work.path())),
         qPrintable(text));
     for (QWidget *window : QApplication::topLevelWidgets())
