@@ -14,7 +14,7 @@ int main(int argc, char *argv[])
     QMainWindow window;
     window.menuBar()->addMenu(QStringLiteral("&File"))->addAction(QStringLiteral("E&xit"), &app, &QApplication::quit);
     auto *list = new QListView(&window);
-    list->setModel(new QStringListModel({QStringLiteral("one"), QStringLiteral("two")}, list));
+    list->setModel(new QStringListModel({ QStringLiteral("one"), QStringLiteral("two") }, list));
     window.setCentralWidget(list);
     window.statusBar()->showMessage(QStringLiteral("Ready"));
     window.show();

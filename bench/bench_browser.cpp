@@ -30,8 +30,8 @@ const QString Patterns = QStringLiteral("*.wav;*.ogg;*.lip;*.wss");
 
 bool fill(const QByteArray &folder)
 {
-    static const char *const matching[] = {".wav", ".OGG", ".Lip", ".wSS"};
-    static const char *const others[] = {".txt", ".mp3", ".WAVE"};
+    static const char *const matching[] = { ".wav", ".OGG", ".Lip", ".wSS" };
+    static const char *const others[] = { ".txt", ".mp3", ".WAVE" };
     for (int i = 0; i < FileCount; ++i) {
         // A quarter match, in mixed case; the rest differ only in their extension.
         const char *extension = i % 4 == 0 ? matching[(i / 4) % 4] : others[i % 3];
@@ -95,7 +95,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    DriveMap drives([&] { return QList<Volume>{{tree.path(), true}}; });
+    DriveMap drives([&] { return QList<Volume> { { tree.path(), true } }; });
     FileList files;
     files.setDriveMap(drives);
     files.setPattern(Patterns);
@@ -107,20 +107,20 @@ int main(int argc, char *argv[])
     plainLoop(folder, patterns); // warms the directory cache for every contender
     const double plainMs = bestOf([] {}, [&] { plainMatches = plainLoop(folder, patterns); });
     // Another folder between rounds makes every round a real change and a full read.
-    const double fileMs = bestOf([&] { files.setPath(QStringLiteral("C:\\")); },
-                                 [&] { files.setPath(QStringLiteral("D:\\")); });
-    const double folderMs = bestOf([&] { folders.setPath(QStringLiteral("C:\\")); },
-                                   [&] { folders.setPath(QStringLiteral("D:\\")); });
+    const double fileMs
+        = bestOf([&] { files.setPath(QStringLiteral("C:\\")); }, [&] { files.setPath(QStringLiteral("D:\\")); });
+    const double folderMs
+        = bestOf([&] { folders.setPath(QStringLiteral("C:\\")); }, [&] { folders.setPath(QStringLiteral("D:\\")); });
 
-    std::printf("entries:  %d files (%d match), %d folders; best of %d rounds\n", FileCount, plainMatches,
-                FolderCount, Rounds);
+    std::printf(
+        "entries:  %d files (%d match), %d folders; best of %d rounds\n", FileCount, plainMatches, FolderCount, Rounds);
 #ifndef NDEBUG
     std::printf("(a debug build: the lists' own code runs unoptimised, Qt's does not)\n");
 #endif
     std::printf("plain readdir-and-match loop: %8.2f ms (%d matches)\n", plainMs, plainMatches);
     std::printf("File1 (FileList::setPath):    %8.2f ms (%lld listed)\n", fileMs, qlonglong(files.fileNames().size()));
-    std::printf("Dir1 (FolderList::setPath):   %8.2f ms (%lld subfolders)\n", folderMs,
-                qlonglong(folders.subfolders().size()));
+    std::printf(
+        "Dir1 (FolderList::setPath):   %8.2f ms (%lld subfolders)\n", folderMs, qlonglong(folders.subfolders().size()));
     std::printf("File1 / plain loop:           %8.2f\n", fileMs / plainMs);
     return files.fileNames().size() == plainMatches && folders.subfolders().size() == FolderCount ? 0 : 2;
 }

@@ -68,7 +68,7 @@ bool waitForMap(xcb_connection_t *connection, Clock::time_point deadline)
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return false;
-        pollfd wait{fd, POLLIN, 0};
+        pollfd wait { fd, POLLIN, 0 };
         if (::poll(&wait, 1, int(left)) < 0 && errno != EINTR)
             return false;
     }
@@ -83,7 +83,7 @@ std::optional<double> startOnce(xcb_connection_t *connection, const Contender &c
     posix_spawn_file_actions_addchdir_np(&actions, contender.folder.c_str());
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    char *argv[] = {const_cast<char *>(contender.program.c_str()), nullptr};
+    char *argv[] = { const_cast<char *>(contender.program.c_str()), nullptr };
 
     const Clock::time_point start = Clock::now();
     pid_t pid = 0;
@@ -119,7 +119,7 @@ int main()
     xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection)) {
         std::fprintf(stderr, "no X server: start one without a window manager, e.g. Xvfb :73 & DISPLAY=:73 %s\n",
-                     "bench_startup");
+            "bench_startup");
         return 1;
     }
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
@@ -143,8 +143,8 @@ int main()
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
 
     Contender contenders[] = {
-        {"program", OMBRIX_PROGRAM, folderOf(OMBRIX_PROGRAM), {}},
-        {"bare Qt window", BARE_WINDOW, folderOf(BARE_WINDOW), {}},
+        { "program", OMBRIX_PROGRAM, folderOf(OMBRIX_PROGRAM), {} },
+        { "bare Qt window", BARE_WINDOW, folderOf(BARE_WINDOW), {} },
     };
     // Warm-up rounds fill the page and font caches; alternating rounds share any drift of the machine.
     for (int round = 0; round < WarmUpRounds + Rounds; ++round) {

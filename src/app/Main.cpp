@@ -48,7 +48,7 @@ Main::Main(DesktopServices &desktop, QWidget *parent)
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     // A fixed frame: nothing to maximise.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+        | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     QFont windowFont(QStringLiteral("Verdana"));
     windowFont.setPointSizeF(8.25);
     ui->centralwidget->setFont(windowFont);
@@ -60,9 +60,8 @@ Main::Main(DesktopServices &desktop, QWidget *parent)
     ui->StatusBar1->follow(desktop);
     ui->Drive1->setFocus();
 
-    connect(ui->Dir1, &FolderList::failed, this, [this](const DesktopError &error) {
-        this->desktop.reportError(this, error);
-    });
+    connect(ui->Dir1, &FolderList::failed, this,
+        [this](const DesktopError &error) { this->desktop.reportError(this, error); });
     connect(&desktop, &DesktopServices::trayMouseMessage, this, &Main::onTrayMouseMessage);
     connect(&desktop, &DesktopServices::trayIconLost, this, &Main::onTrayIconLost);
 
@@ -73,8 +72,7 @@ Main::Main(DesktopServices &desktop, QWidget *parent)
 
 Main::~Main() = default;
 
-template <typename Handler>
-void Main::handle(Handler &&handler)
+template<typename Handler> void Main::handle(Handler &&handler)
 {
     guarded(desktop, this, std::forward<Handler>(handler));
 }
@@ -95,7 +93,8 @@ void Main::on_Drive1_driveChanged()
         // The folder change runs nested in here and reports its own failures.
         trap.step([this] { ui->Dir1->setPath(ui->Drive1->drive()); });
         if (trap.lastErrorNumber() == DesktopError::DeviceUnavailable)
-            desktop.messageBox(this, QStringLiteral("Selected drive is unavailable !"), DesktopServices::Critical, DesktopServices::ProgramTitle);
+            desktop.messageBox(this, QStringLiteral("Selected drive is unavailable !"), DesktopServices::Critical,
+                DesktopServices::ProgramTitle);
     });
 }
 
@@ -111,9 +110,8 @@ void Main::on_refreshFile_clicked()
 
 void Main::runConversionCommand(Conversion conversion)
 {
-    handle([this, conversion] {
-        runConversion(toolsOf(conversion), *ui->File1, desktop, this, formState.selectedPath);
-    });
+    handle(
+        [this, conversion] { runConversion(toolsOf(conversion), *ui->File1, desktop, this, formState.selectedPath); });
 }
 
 void Main::on_toOGG_clicked()
@@ -176,8 +174,8 @@ void Main::minimize_to_tray()
 
 void Main::warnTrayUnavailable()
 {
-    desktop.messageBox(
-        this, QStringLiteral("The notification area is not available !"), DesktopServices::Warning, DesktopServices::ProgramTitle);
+    desktop.messageBox(this, QStringLiteral("The notification area is not available !"), DesktopServices::Warning,
+        DesktopServices::ProgramTitle);
 }
 
 void Main::onTrayIconLost(quint32 window, quint32 iconId)
@@ -199,7 +197,8 @@ void Main::onTrayMouseMessage(quint32 window, quint32 iconId, qint32 message)
         return;
     handle([this, message] {
         formState.trayMessage = message;
-        if (formState.trayMessage == TrayIconData::LeftButtonDown || formState.trayMessage == TrayIconData::RightButtonUp)
+        if (formState.trayMessage == TrayIconData::LeftButtonDown
+            || formState.trayMessage == TrayIconData::RightButtonUp)
             restoreFromTray();
     });
 }
@@ -214,8 +213,8 @@ void Main::restoreFromTray()
 void Main::on_mnuExit_triggered()
 {
     handle([this] {
-        formState.quitAnswer = qint16(
-            desktop.messageBox(this, QStringLiteral("Do you really want to quit ?"), DesktopServices::Question, DesktopServices::ProgramTitle));
+        formState.quitAnswer = qint16(desktop.messageBox(this, QStringLiteral("Do you really want to quit ?"),
+            DesktopServices::Question, DesktopServices::ProgramTitle));
         if (formState.quitAnswer == DesktopServices::Yes)
             close();
     });

@@ -17,9 +17,9 @@ class Main;
 /// The program's state that lives as long as the main window; all empty or zero at creation.
 struct MainState
 {
-    QString selectedPath;     ///< the file a conversion acts on; empty between commands
-    qint16 quitAnswer = 0;    ///< button code of the last quit confirmation
-    qint32 trayMessage = 0;   ///< the latest mouse message reported by the tray icon
+    QString selectedPath; ///< the file a conversion acts on; empty between commands
+    qint16 quitAnswer = 0; ///< button code of the last quit confirmation
+    qint32 trayMessage = 0; ///< the latest mouse message reported by the tray icon
     TrayIconData trayIconData; ///< the notification-area record of the last Minimize
 };
 
@@ -68,8 +68,7 @@ private:
     void onTrayIconLost(quint32 window, quint32 iconId);
     void restoreFromTray();
     void warnTrayUnavailable();
-    template <typename Handler>
-    void handle(Handler &&handler);
+    template<typename Handler> void handle(Handler &&handler);
 
     std::unique_ptr<Ui::Main> ui;
     DesktopServices &desktop;

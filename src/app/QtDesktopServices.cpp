@@ -60,8 +60,8 @@ int QtDesktopServices::messageBox(QWidget *parent, const QString &text, int flag
 
 void QtDesktopServices::reportError(QWidget *parent, const DesktopError &error)
 {
-    messageBox(parent, QStringLiteral("Run-time error '%1':\n\n%2").arg(error.number).arg(error.description),
-               Critical, ProgramTitle);
+    messageBox(parent, QStringLiteral("Run-time error '%1':\n\n%2").arg(error.number).arg(error.description), Critical,
+        ProgramTitle);
 }
 
 qint64 QtDesktopServices::startProcess(const QString &commandLine)

@@ -20,12 +20,12 @@ struct PanelSpec
     Qt::Alignment alignment;
 };
 
-constexpr std::array<PanelSpec, StatusBar::PanelCount> Specs{{
-    {"textPanel", "Ombrix Converter by Quelto", Qt::AlignLeft | Qt::AlignVCenter},
-    {"numPanel", "NUM", Qt::AlignCenter},
-    {"capsPanel", "CAPS", Qt::AlignCenter},
-    {"insPanel", "INS", Qt::AlignCenter},
-}};
+constexpr std::array<PanelSpec, StatusBar::PanelCount> Specs { {
+    { "textPanel", "Ombrix Converter by Quelto", Qt::AlignLeft | Qt::AlignVCenter },
+    { "numPanel", "NUM", Qt::AlignCenter },
+    { "capsPanel", "CAPS", Qt::AlignCenter },
+    { "insPanel", "INS", Qt::AlignCenter },
+} };
 
 } // namespace
 
@@ -125,7 +125,7 @@ void StatusBar::showKey(Panel which, std::optional<bool> on)
         if (grey == text) {
             const QColor back = own.color(QPalette::Window);
             grey = QColor((text.red() + back.red() * 2) / 3, (text.green() + back.green() * 2) / 3,
-                          (text.blue() + back.blue() * 2) / 3);
+                (text.blue() + back.blue() * 2) / 3);
         }
         text = grey;
     }
@@ -139,8 +139,8 @@ void StatusBar::layoutPanels()
     // Fixed widths from the left; only the text panel gives way, down to its minimum, when
     // the bar is narrower than the four panels.
     const int keyWidth = toPixels(PanelWidthTwips[NumPanel]);
-    const int firstWidth = qBound(toPixels(MinimumPanelWidthTwips), width() - 3 * keyWidth,
-                                  toPixels(PanelWidthTwips[TextPanel]));
+    const int firstWidth
+        = qBound(toPixels(MinimumPanelWidthTwips), width() - 3 * keyWidth, toPixels(PanelWidthTwips[TextPanel]));
     int x = 0;
     for (int i = 0; i < PanelCount; ++i) {
         const int w = i == TextPanel ? firstWidth : toPixels(PanelWidthTwips[i]);

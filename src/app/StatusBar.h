@@ -18,7 +18,7 @@ public:
     enum Panel { TextPanel, NumPanel, CapsPanel, InsPanel, PanelCount };
 
     static constexpr int TwipsPerPixel = 15;
-    static constexpr std::array<int, PanelCount> PanelWidthTwips{3900, 1440, 1440, 1440};
+    static constexpr std::array<int, PanelCount> PanelWidthTwips { 3900, 1440, 1440, 1440 };
     static constexpr int MinimumPanelWidthTwips = 1440;
 
     explicit StatusBar(QWidget *parent = nullptr);
@@ -41,8 +41,8 @@ private:
     void showKey(Panel which, std::optional<bool> on);
     void layoutPanels();
 
-    std::array<QLabel *, PanelCount> panels{};
-    std::array<std::optional<bool>, PanelCount> keyStates{};
+    std::array<QLabel *, PanelCount> panels {};
+    std::array<std::optional<bool>, PanelCount> keyStates {};
     bool insertOn = false;
     std::optional<quint64> insertReleasedAt;
 };

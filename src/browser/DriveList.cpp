@@ -36,7 +36,7 @@ void DriveList::setDrive(const QString &drive)
         index = findData(letter);
     }
     if (index < 0)
-        throw DesktopError{DesktopError::DeviceUnavailable, QStringLiteral("%1: no such drive").arg(drive)};
+        throw DesktopError { DesktopError::DeviceUnavailable, QStringLiteral("%1: no such drive").arg(drive) };
     {
         const QSignalBlocker blocker(this);
         setCurrentIndex(index);

@@ -10,7 +10,7 @@
 DrivePath DrivePath::parse(const QString &text)
 {
     const auto notFound = [&] {
-        return DesktopError{DesktopError::PathNotFound, QStringLiteral("%1: not a folder path").arg(text)};
+        return DesktopError { DesktopError::PathNotFound, QStringLiteral("%1: not a folder path").arg(text) };
     };
     if (text.size() < 2 || text.at(1) != QLatin1Char(':') || !text.at(0).isLetter() || text.at(0).unicode() > 127
         || (text.size() > 2 && text.at(2) != QLatin1Char('\\')))
@@ -35,19 +35,20 @@ QString DrivePath::toString() const
 
 DrivePath DrivePath::leading(qsizetype count) const
 {
-    return {drive, names.first(count)};
+    return { drive, names.first(count) };
 }
 
 DrivePath DrivePath::child(const QString &name) const
 {
-    return {drive, names + QStringList{name}};
+    return { drive, names + QStringList { name } };
 }
 
 int openFolder(const DriveMap &drives, const DrivePath &path)
 {
     const QString text = path.toString();
     if (!drives.isAvailable(path.drive))
-        throw DesktopError{DesktopError::DeviceUnavailable, QStringLiteral("%1: device unavailable").arg(path.drive)};
+        throw DesktopError { DesktopError::DeviceUnavailable,
+            QStringLiteral("%1: device unavailable").arg(path.drive) };
 
     const QByteArray native = drives.toNative(text).toUtf8();
     const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -55,8 +56,8 @@ int openFolder(const DriveMap &drives, const DrivePath &path)
         const int error = errno;
         // The mount point itself is gone: the medium was pulled out and its folder removed.
         if (path.isRoot() && (error == ENOENT || error == ENOTDIR))
-            throw DesktopError{DesktopError::DeviceUnavailable,
-                               QStringLiteral("%1: device unavailable").arg(path.drive)};
+            throw DesktopError { DesktopError::DeviceUnavailable,
+                QStringLiteral("%1: device unavailable").arg(path.drive) };
         throw DesktopError::fromErrno(error, text);
     }
     return fd;

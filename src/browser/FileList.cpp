@@ -15,7 +15,7 @@ namespace {
 
 struct FileEntry
 {
-    QByteArray native;  ///< the name as the folder holds it
+    QByteArray native; ///< the name as the folder holds it
     QByteArray sortKey; ///< the drive-form name case-folded, as UTF-8
 };
 
@@ -72,7 +72,8 @@ public:
     int rowOf(const QString &name) const
     {
         const QByteArray native = DriveMap::nameToNative(name);
-        const auto it = std::find_if(entries.begin(), entries.end(), [&](const FileEntry &e) { return e.native == native; });
+        const auto it
+            = std::find_if(entries.begin(), entries.end(), [&](const FileEntry &e) { return e.native == native; });
         return name.isEmpty() || it == entries.end() ? -1 : int(it - entries.begin());
     }
 
@@ -169,7 +170,7 @@ void FileList::keyPressEvent(QKeyEvent *event)
 void FileList::read(const DrivePath &folder, const QString &newPattern)
 {
     if (!drives)
-        throw DesktopError{DesktopError::PathNotFound, QStringLiteral("%1: no drives").arg(folder.toString())};
+        throw DesktopError { DesktopError::PathNotFound, QStringLiteral("%1: no drives").arg(folder.toString()) };
 
     // Everything is read before anything changes, so a failure keeps the old folder and list.
     const FilePatterns patterns(newPattern);
@@ -183,7 +184,7 @@ void FileList::read(const DrivePath &folder, const QString &newPattern)
         QByteArray native(entry->d_name, qsizetype(size));
         QByteArray sortKey = sortKeyOf(native);
         if (!sortKey.isEmpty())
-            entries.push_back({std::move(native), std::move(sortKey)});
+            entries.push_back({ std::move(native), std::move(sortKey) });
     }
     // Names equal but for case keep one fixed order, whatever order the folder returned them in.
     std::sort(entries.begin(), entries.end(), [](const FileEntry &a, const FileEntry &b) {

@@ -58,7 +58,7 @@ FilePatterns::FilePatterns(const QString &text)
         for (char &c : bytes)
             c = foldAscii(c);
         const QByteArray tail = bytes.mid(1);
-        patterns.append({bytes, bytes.startsWith('*') && !tail.contains('*') && !tail.contains('?')});
+        patterns.append({ bytes, bytes.startsWith('*') && !tail.contains('*') && !tail.contains('?') });
     }
 }
 

@@ -20,8 +20,8 @@ public:
 private:
     struct Pattern
     {
-        QByteArray text;   ///< native bytes, ASCII letters lower-cased
-        bool suffixOnly;   ///< "*" followed by a plain tail, as in "*.wav"
+        QByteArray text; ///< native bytes, ASCII letters lower-cased
+        bool suffixOnly; ///< "*" followed by a plain tail, as in "*.wav"
     };
     QList<Pattern> patterns;
 };

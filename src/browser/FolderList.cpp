@@ -227,7 +227,7 @@ void FolderList::keyPressEvent(QKeyEvent *event)
 bool FolderList::load(const DrivePath &folder)
 {
     if (!drives)
-        throw DesktopError{DesktopError::PathNotFound, QStringLiteral("%1: no drives").arg(folder.toString())};
+        throw DesktopError { DesktopError::PathNotFound, QStringLiteral("%1: no drives").arg(folder.toString()) };
     // A medium may have come or gone since the last look.
     drives->rescan();
 

@@ -10,22 +10,22 @@ QStringList toolsOf(Conversion conversion)
     // No default: a conversion added without its tools is a compiler warning.
     switch (conversion) {
     case Conversion::WavToOgg:
-        return {ToolString::OggEnc};
+        return { ToolString::OggEnc };
     case Conversion::WavToOggAndLip:
-        return {ToolString::OggEnc, ToolString::WavToLip};
+        return { ToolString::OggEnc, ToolString::WavToLip };
     case Conversion::WavToLip:
     case Conversion::OggToLip:
-        return {ToolString::WavToLip};
+        return { ToolString::WavToLip };
     case Conversion::WavToWss:
-        return {ToolString::WavToWss};
+        return { ToolString::WavToWss };
     case Conversion::OggToWav:
-        return {ToolString::OggDec};
+        return { ToolString::OggDec };
     }
     return {};
 }
 
-void runConversion(const QStringList &tools, FileList &files, DesktopServices &desktop, QWidget *parent,
-                   QString &selectedPath)
+void runConversion(
+    const QStringList &tools, FileList &files, DesktopServices &desktop, QWidget *parent, QString &selectedPath)
 {
     const QString name = files.fileName();
     // Exactly one backslash, whatever the folder ends with: at a drive root that makes two.
@@ -33,8 +33,8 @@ void runConversion(const QStringList &tools, FileList &files, DesktopServices &d
 
     std::exception_ptr startFailure;
     if (name.isEmpty()) {
-        desktop.messageBox(parent, QStringLiteral("No file selected !"), DesktopServices::Warning,
-                           DesktopServices::ProgramTitle);
+        desktop.messageBox(
+            parent, QStringLiteral("No file selected !"), DesktopServices::Warning, DesktopServices::ProgramTitle);
     } else {
         try {
             for (const QString &tool : tools)

@@ -27,5 +27,5 @@ QStringList toolsOf(Conversion conversion);
 /// one backslash and the name, warns when nothing is selected, else starts each tool hidden on it
 /// in order; then clears selectedPath and refreshes the list, also when a start failed (the
 /// start's error is raised after that).
-void runConversion(const QStringList &tools, FileList &files, DesktopServices &desktop, QWidget *parent,
-                   QString &selectedPath);
+void runConversion(
+    const QStringList &tools, FileList &files, DesktopServices &desktop, QWidget *parent, QString &selectedPath);

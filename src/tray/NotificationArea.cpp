@@ -22,7 +22,7 @@ public:
 
     bool add(const TrayIconData &data, const QIcon &image) override
     {
-        const Key key{data.hWnd, data.uID};
+        const Key key { data.hWnd, data.uID };
         if (NotificationArea *owner = owners.value(key))
             return owner->add(data, image);
         for (const auto &tray : trays) {
@@ -36,7 +36,7 @@ public:
 
     bool remove(const TrayIconData &data) override
     {
-        NotificationArea *owner = owners.take(Key{data.hWnd, data.uID});
+        NotificationArea *owner = owners.take(Key { data.hWnd, data.uID });
         return owner && owner->remove(data);
     }
 

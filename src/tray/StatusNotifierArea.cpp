@@ -41,7 +41,7 @@ qint32 StatusNotifierArea::mouseMessageFor(QSystemTrayIcon::ActivationReason rea
 
 bool StatusNotifierArea::add(const TrayIconData &data, const QIcon &image)
 {
-    const Key key{data.hWnd, data.uID};
+    const Key key { data.hWnd, data.uID };
     QSystemTrayIcon *icon = icons.value(key);
     if (!icon) {
         if (!hostAvailable())
@@ -62,7 +62,7 @@ bool StatusNotifierArea::add(const TrayIconData &data, const QIcon &image)
 
 bool StatusNotifierArea::remove(const TrayIconData &data)
 {
-    QSystemTrayIcon *icon = icons.take(Key{data.hWnd, data.uID});
+    QSystemTrayIcon *icon = icons.take(Key { data.hWnd, data.uID });
     if (!icon)
         return false;
     // The removal may come from the icon's own activation.

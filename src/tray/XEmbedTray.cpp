@@ -51,7 +51,7 @@ public:
 
     bool add(const TrayIconData &data, const QIcon &image) override
     {
-        const Key key{data.hWnd, data.uID};
+        const Key key { data.hWnd, data.uID };
         auto existing = icons.find(key);
         if (existing != icons.end()) {
             existing->image = image;
@@ -74,7 +74,7 @@ public:
 
     bool remove(const TrayIconData &data) override
     {
-        const auto found = icons.find(Key{data.hWnd, data.uID});
+        const auto found = icons.find(Key { data.hWnd, data.uID });
         if (found == icons.end())
             return false;
         retire(found->widget);
@@ -131,15 +131,14 @@ private:
     void dock(Key key, Icon &icon, Window owner)
     {
         auto *widget = new TrayIconWidget(icon.image, icon.tip);
-        connect(widget, &TrayIconWidget::mouseMessage, this, [this, key](qint32 message) {
-            emit mouseMessage(key.first, key.second, message);
-        });
+        connect(widget, &TrayIconWidget::mouseMessage, this,
+            [this, key](qint32 message) { emit mouseMessage(key.first, key.second, message); });
         icon.widget = widget;
         icon.docked = false;
         const Window window = widget->winId();
 
         watchOwner(owner);
-        XEvent request{};
+        XEvent request {};
         request.xclient.type = ClientMessage;
         request.xclient.window = owner;
         request.xclient.message_type = opcode;

@@ -44,8 +44,7 @@ private Q_SLOTS:
     void aboutBlocksMainUntilClosed();
 
 private:
-    template <typename T>
-    T *child(const char *name) const
+    template<typename T> T *child(const char *name) const
     {
         auto *found = main->findChild<T *>(QLatin1String(name));
         if (!found)
@@ -66,10 +65,11 @@ void tst_Main::init()
     desktop = std::make_unique<FakeDesktop>();
     sounds = std::make_unique<TempFolder>();
     stick = std::make_unique<TempFolder>();
-    sounds->touch(QStringList{"voice01.wav", "voice01.ogg", "my voice.wav", "readme.txt", "Loud.WAV", "talk.lip", "x.wss"});
+    sounds->touch(
+        QStringList { "voice01.wav", "voice01.ogg", "my voice.wav", "readme.txt", "Loud.WAV", "talk.lip", "x.wss" });
     sounds->mkdir("sub");
-    stick->touch(QStringList{"stick.ogg"});
-    desktop->volumes = {{stick->path(), true}, {QStringLiteral("/nonexistent/cdrom"), false}};
+    stick->touch(QStringList { "stick.ogg" });
+    desktop->volumes = { { stick->path(), true }, { QStringLiteral("/nonexistent/cdrom"), false } };
     desktop->drives().rescan();
     main = std::make_unique<Main>(*desktop);
 }
@@ -120,16 +120,18 @@ void tst_Main::menusInOrder()
         for (QAction *entry : menu->actions()) {
             line += " " + entry->objectName();
             if (!entry->isSeparator())
-                line += " \"" + entry->text() + "\"" + (entry->shortcut().isEmpty() ? "" : " " + entry->shortcut().toString());
+                line += " \"" + entry->text() + "\""
+                    + (entry->shortcut().isEmpty() ? "" : " " + entry->shortcut().toString());
         }
         seen << line;
     }
-    QCOMPARE(seen, QStringList({
-        "mnuFile \"File\": mnuMinimize \"Minimize\" Ctrl+M space0 mnuExit \"Exit\"",
-        "mnuConversions \"Conversions\": mnuToOGG \"WAV  ->  OGG\" mnuWAVtoLIP \"WAV  ->  LIP\" mnuToWSS \"WAV  ->  WSS\" "
-        "space1 mnuOGGtoLIP \"OGG  ->  LIP\" mnuToWAV \"OGG  ->  WAV\"",
-        "mnuHelp \"Help\": mnuHelpContents \"Help Contents\" F1 spaceX mnuAbout \"About\"",
-    }));
+    QCOMPARE(seen,
+        QStringList({
+            "mnuFile \"File\": mnuMinimize \"Minimize\" Ctrl+M space0 mnuExit \"Exit\"",
+            "mnuConversions \"Conversions\": mnuToOGG \"WAV  ->  OGG\" mnuWAVtoLIP \"WAV  ->  LIP\" "
+            "mnuToWSS \"WAV  ->  WSS\" space1 mnuOGGtoLIP \"OGG  ->  LIP\" mnuToWAV \"OGG  ->  WAV\"",
+            "mnuHelp \"Help\": mnuHelpContents \"Help Contents\" F1 spaceX mnuAbout \"About\"",
+        }));
 }
 
 void tst_Main::geometry_data()
@@ -139,14 +141,20 @@ void tst_Main::geometry_data()
     QTest::addColumn<QString>("toolTip");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("Drive1") << "Drive1" << QRect(8, 48, 265, 21) << "Drive" << "";
-    QTest::newRow("Dir1") << "Dir1" << QRect(8, 80, 265, 216) << "Directory" << "";
-    QTest::newRow("File1") << "File1" << QRect(280, 48, 265, 249) << "Filtered file list" << "";
-    QTest::newRow("toOGG") << "toOGG" << QRect(8, 8, 129, 25) << "Conversion from WAV to OGG" << "WAV -> OGG";
-    QTest::newRow("toLIP") << "toLIP" << QRect(144, 8, 129, 25)
-                           << "Conversion from WAV to OGG and LIP in the same time" << "WAV -> OGG + LIP";
-    QTest::newRow("refreshFile") << "refreshFile" << QRect(472, 8, 73, 25) << "Refresh file list" << "Refresh";
-    QTest::newRow("StatusBar1") << "StatusBar1" << QRect(0, 305, 553, 19) << "" << "";
+    QTest::newRow("Drive1") << "Drive1" << QRect(8, 48, 265, 21) << "Drive"
+                            << "";
+    QTest::newRow("Dir1") << "Dir1" << QRect(8, 80, 265, 216) << "Directory"
+                          << "";
+    QTest::newRow("File1") << "File1" << QRect(280, 48, 265, 249) << "Filtered file list"
+                           << "";
+    QTest::newRow("toOGG") << "toOGG" << QRect(8, 8, 129, 25) << "Conversion from WAV to OGG"
+                           << "WAV -> OGG";
+    QTest::newRow("toLIP") << "toLIP" << QRect(144, 8, 129, 25) << "Conversion from WAV to OGG and LIP in the same time"
+                           << "WAV -> OGG + LIP";
+    QTest::newRow("refreshFile") << "refreshFile" << QRect(472, 8, 73, 25) << "Refresh file list"
+                                 << "Refresh";
+    QTest::newRow("StatusBar1") << "StatusBar1" << QRect(0, 305, 553, 19) << ""
+                                << "";
 }
 
 void tst_Main::geometry()
@@ -176,7 +184,7 @@ void tst_Main::keyboardOrderAndFixedFrame()
             order << widget->objectName();
         widget = widget->nextInFocusChain();
     } while (widget != child<QWidget>("Drive1") && order.size() < 20);
-    QCOMPARE(order, QStringList({"Drive1", "Dir1", "File1", "toOGG", "toLIP", "refreshFile"}));
+    QCOMPARE(order, QStringList({ "Drive1", "Dir1", "File1", "toOGG", "toLIP", "refreshFile" }));
     QCOMPARE(QApplication::focusWidget(), child<QWidget>("Drive1"));
 
     QCOMPARE(main->minimumSize(), main->maximumSize());
@@ -204,11 +212,11 @@ void tst_Main::driveAndFolderChangesChain()
     child<DriveList>("Drive1")->setDrive("D:");
     QCOMPARE(child<FolderList>("Dir1")->path(), QStringLiteral("D:\\"));
     QCOMPARE(child<FileList>("File1")->path(), QStringLiteral("D:\\"));
-    QCOMPARE(child<FileList>("File1")->fileNames(), QStringList{"stick.ogg"});
+    QCOMPARE(child<FileList>("File1")->fileNames(), QStringList { "stick.ogg" });
 
     navigateTo(sounds->path());
     QCOMPARE(child<FileList>("File1")->fileNames(),
-             QStringList({"Loud.WAV", "my voice.wav", "talk.lip", "voice01.ogg", "voice01.wav", "x.wss"}));
+        QStringList({ "Loud.WAV", "my voice.wav", "talk.lip", "voice01.ogg", "voice01.wav", "x.wss" }));
     QVERIFY(desktop->messageBoxes.isEmpty());
 }
 
@@ -234,7 +242,8 @@ void tst_Main::failingNestedFolderChangeIsReportedByItself()
     main->load();
     // The stick is pulled after the folder list read it, before the file list follows.
     auto *folders = child<FolderList>("Dir1");
-    connect(folders->QAbstractItemView::model(), &QAbstractItemModel::modelReset, this, [this] { QDir(stick->path()).removeRecursively(); });
+    connect(folders->QAbstractItemView::model(), &QAbstractItemModel::modelReset, this,
+        [this] { QDir(stick->path()).removeRecursively(); });
     child<DriveList>("Drive1")->setDrive("D:");
 
     QCOMPARE(desktop->errors.size(), 1);
@@ -251,15 +260,24 @@ void tst_Main::commands_data()
     QTest::addColumn<QStringList>("tools");
 
     // Every entry, on the sounds folder unless the file is on the stick at D:'s root.
-    QTest::newRow("toOGG button") << "toOGG" << "voice01.wav" << QStringList{"data\\oggenc.exe "};
-    QTest::newRow("toLIP button") << "toLIP" << "voice01.wav" << QStringList{"data\\oggenc.exe ", "data\\wavtolip.exe "};
-    QTest::newRow("mnuToOGG") << "mnuToOGG" << "voice01.wav" << QStringList{"data\\oggenc.exe "};
-    QTest::newRow("mnuWAVtoLIP") << "mnuWAVtoLIP" << "voice01.wav" << QStringList{"data\\wavtolip.exe "};
-    QTest::newRow("mnuToWSS") << "mnuToWSS" << "voice01.wav" << QStringList{"data\\wavtowss.exe "};
-    QTest::newRow("mnuOGGtoLIP") << "mnuOGGtoLIP" << "voice01.ogg" << QStringList{"data\\wavtolip.exe "};
-    QTest::newRow("mnuToWAV") << "mnuToWAV" << "voice01.ogg" << QStringList{"data\\oggdec.exe "};
-    QTest::newRow("spaces go unquoted") << "toOGG" << "my voice.wav" << QStringList{"data\\oggenc.exe "};
-    QTest::newRow("a drive root gives two backslashes") << "mnuToWAV" << "stick.ogg" << QStringList{"data\\oggdec.exe "};
+    QTest::newRow("toOGG button") << "toOGG"
+                                  << "voice01.wav" << QStringList { "data\\oggenc.exe " };
+    QTest::newRow("toLIP button") << "toLIP"
+                                  << "voice01.wav" << QStringList { "data\\oggenc.exe ", "data\\wavtolip.exe " };
+    QTest::newRow("mnuToOGG") << "mnuToOGG"
+                              << "voice01.wav" << QStringList { "data\\oggenc.exe " };
+    QTest::newRow("mnuWAVtoLIP") << "mnuWAVtoLIP"
+                                 << "voice01.wav" << QStringList { "data\\wavtolip.exe " };
+    QTest::newRow("mnuToWSS") << "mnuToWSS"
+                              << "voice01.wav" << QStringList { "data\\wavtowss.exe " };
+    QTest::newRow("mnuOGGtoLIP") << "mnuOGGtoLIP"
+                                 << "voice01.ogg" << QStringList { "data\\wavtolip.exe " };
+    QTest::newRow("mnuToWAV") << "mnuToWAV"
+                              << "voice01.ogg" << QStringList { "data\\oggdec.exe " };
+    QTest::newRow("spaces go unquoted") << "toOGG"
+                                        << "my voice.wav" << QStringList { "data\\oggenc.exe " };
+    QTest::newRow("a drive root gives two backslashes") << "mnuToWAV"
+                                                        << "stick.ogg" << QStringList { "data\\oggdec.exe " };
 }
 
 void tst_Main::commands()
@@ -290,7 +308,7 @@ void tst_Main::commands()
 void tst_Main::nothingSelected()
 {
     navigateTo(sounds->path());
-    sounds->touch(QStringList{"new.wav"});
+    sounds->touch(QStringList { "new.wav" });
     QTest::mouseClick(child<QPushButton>("toOGG"), Qt::LeftButton);
     QCOMPARE(desktop->messageBoxes.size(), 1);
     QCOMPARE(desktop->messageBoxes[0].text, QStringLiteral("No file selected !"));
@@ -302,10 +320,10 @@ void tst_Main::nothingSelected()
 
 void tst_Main::toolThatCannotStartIsReportedAndProgramGoesOn()
 {
-    desktop->unstartable = {"data\\wavtolip.exe"};
+    desktop->unstartable = { "data\\wavtolip.exe" };
     navigateTo(sounds->path());
     select("voice01.wav");
-    sounds->touch(QStringList{"voice01.lip"});
+    sounds->touch(QStringList { "voice01.lip" });
     QTest::mouseClick(child<QPushButton>("toLIP"), Qt::LeftButton);
 
     QCOMPARE(desktop->startedCommandLines.size(), 1); // the encoder runs on
@@ -367,7 +385,7 @@ void tst_Main::closeRequestAsksNothing()
 void tst_Main::shortcutsFromEveryControl_data()
 {
     QTest::addColumn<QString>("focus");
-    for (const char *name : {"Drive1", "Dir1", "File1", "toOGG", "toLIP", "refreshFile"})
+    for (const char *name : { "Drive1", "Dir1", "File1", "toOGG", "toLIP", "refreshFile" })
         QTest::newRow(name) << name;
 }
 
@@ -417,7 +435,8 @@ void tst_Main::aboutBlocksMainUntilClosed()
         QTest::mouseClick(child<QPushButton>("toOGG"), Qt::LeftButton);
         QTest::keyClick(main.get(), Qt::Key_F1);
         QTest::keyClick(main.get(), Qt::Key_M, Qt::ControlModifier);
-        QTest::mouseClick(main->menuBar(), Qt::LeftButton, {}, main->menuBar()->actionGeometry(main->menuBar()->actions()[0]).center());
+        QTest::mouseClick(main->menuBar(), Qt::LeftButton, {},
+            main->menuBar()->actionGeometry(main->menuBar()->actions()[0]).center());
         QVERIFY(desktop->startedCommandLines.isEmpty());
         QVERIFY(desktop->helpCalls.isEmpty());
         QVERIFY(desktop->notifyCalls.isEmpty());

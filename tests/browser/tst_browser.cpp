@@ -98,7 +98,7 @@ void tst_Browser::init()
     // Open to the unprivileged user of the permission case.
     QVERIFY(::chmod(QFile::encodeName(tree->path()).constData(), 0755) == 0);
     QVERIFY(QDir(tree->path()).mkpath(QStringLiteral("d")) && QDir(tree->path()).mkpath(QStringLiteral("e")));
-    volumes = {{native("d"), true}, {native("e"), false}};
+    volumes = { { native("d"), true }, { native("e"), false } };
     drives = std::make_unique<DriveMap>([this] { return volumes; });
     driveList = std::make_unique<DriveList>();
     folders = std::make_unique<FolderList>();
@@ -166,26 +166,27 @@ void tst_Browser::fileMatching_data()
     QTest::addColumn<QStringList>("expected");
 
     QTest::newRow("suffixes in any case")
-        << QStringLiteral("*.WAV;*.ogg") << QList<QByteArray>{"a.wav", "B.Wav", "c.OGG", "d.wa", "e.wave", "f.wav.bak"}
-        << QStringList{"a.wav", "B.Wav", "c.OGG"};
+        << QStringLiteral("*.WAV;*.ogg")
+        << QList<QByteArray> { "a.wav", "B.Wav", "c.OGG", "d.wa", "e.wave", "f.wav.bak" }
+        << QStringList { "a.wav", "B.Wav", "c.OGG" };
     QTest::newRow("question mark is one character, not one byte")
-        << QStringLiteral("?.wav") << QList<QByteArray>{"a.wav", "ab.wav", "\xc3\xa9.wav", "\xe2\x82\xac.wav"}
-        << QStringList{"a.wav", QStringLiteral("é.wav"), QStringLiteral("€.wav")};
+        << QStringLiteral("?.wav") << QList<QByteArray> { "a.wav", "ab.wav", "\xc3\xa9.wav", "\xe2\x82\xac.wav" }
+        << QStringList { "a.wav", QStringLiteral("é.wav"), QStringLiteral("€.wav") };
     QTest::newRow("star in the middle backtracks")
-        << QStringLiteral("v*01*.w?v") << QList<QByteArray>{"voice01.wav", "v0101x.wOv", "v1.wav", "voice01.wa"}
-        << QStringList{"v0101x.wOv", "voice01.wav"};
+        << QStringLiteral("v*01*.w?v") << QList<QByteArray> { "voice01.wav", "v0101x.wOv", "v1.wav", "voice01.wa" }
+        << QStringList { "v0101x.wOv", "voice01.wav" };
     QTest::newRow("dot-files, folders and links to no file left out")
         << QStringLiteral("*.wav")
-        << QList<QByteArray>{".hidden.wav", "shown.wav", "dir.wav/", "real.ogg", "link.wav->real.ogg",
-                             "gone.wav->missing.wav", "dirlink.wav->dir.wav"}
-        << QStringList{"link.wav", "shown.wav"};
+        << QList<QByteArray> { ".hidden.wav", "shown.wav", "dir.wav/", "real.ogg", "link.wav->real.ogg",
+               "gone.wav->missing.wav", "dirlink.wav->dir.wav" }
+        << QStringList { "link.wav", "shown.wav" };
     QTest::newRow("sorted without case, names equal but for case in a fixed order")
         << QStringLiteral("*")
-        << QList<QByteArray>{"b.wav", "a.wav", "C.wav", "A.wav", "\xc3\x89t\xc3\xa9.wav", "\xc3\xa9ta.wav"}
-        << QStringList{"A.wav", "a.wav", "b.wav", "C.wav", QStringLiteral("éta.wav"), QStringLiteral("Été.wav")};
+        << QList<QByteArray> { "b.wav", "a.wav", "C.wav", "A.wav", "\xc3\x89t\xc3\xa9.wav", "\xc3\xa9ta.wav" }
+        << QStringList { "A.wav", "a.wav", "b.wav", "C.wav", QStringLiteral("éta.wav"), QStringLiteral("Été.wav") };
     QTest::newRow("names without an exact drive form left out")
-        << QStringLiteral("*.wav") << QList<QByteArray>{"bad\xff.wav", "private\xef\x81\x9c.wav", "good.wav"}
-        << QStringList{"good.wav"};
+        << QStringLiteral("*.wav") << QList<QByteArray> { "bad\xff.wav", "private\xef\x81\x9c.wav", "good.wav" }
+        << QStringList { "good.wav" };
 }
 
 void tst_Browser::fileMatching()
@@ -239,7 +240,7 @@ void tst_Browser::keyboardSelection()
 
 void tst_Browser::fileRefresh()
 {
-    for (const QByteArray entry : {"sounds/", "sounds/keep.wav", "sounds/vanish.wav", "sounds/b.txt"})
+    for (const QByteArray entry : { "sounds/", "sounds/keep.wav", "sounds/vanish.wav", "sounds/b.txt" })
         make(entry);
     files->setPattern(QStringLiteral("*.wav"));
     files->setPath(QStringLiteral("D:\\sounds"));
@@ -248,7 +249,7 @@ void tst_Browser::fileRefresh()
     make("sounds/new.wav");
     QVERIFY(QFile::remove(native("d/sounds/vanish.wav")));
     files->refresh();
-    QCOMPARE(files->fileNames(), (QStringList{"keep.wav", "new.wav"}));
+    QCOMPARE(files->fileNames(), (QStringList { "keep.wav", "new.wav" }));
     QCOMPARE(files->fileName(), QStringLiteral("keep.wav"));
 
     // The selected file itself vanishing must not leave another one selected.
@@ -261,16 +262,26 @@ void tst_Browser::fileRefresh()
     const DesktopError error = errorOf([this] { files->refresh(); });
     QCOMPARE(error.number, int(DesktopError::PathNotFound));
     QVERIFY(error.description.contains(QStringLiteral("D:\\sounds")));
-    QCOMPARE(files->fileNames(), QStringList{"new.wav"});
+    QCOMPARE(files->fileNames(), QStringList { "new.wav" });
 }
 
 void tst_Browser::hostileNamesArriveExactly()
 {
     const QByteArray folder = "it's $(x) `y`; a&b|c\nd -e \\ f \xc3\xa9";
     const QList<QByteArray> names = {
-        "with space.wav", "quote'single.wav", "quote\"double.wav", "$(touch pwned).wav", "`id`.wav",
-        "semi;colon.wav", "amp&ersand.wav", "pi|pe.wav", "new\nline.wav", "-leading-dash.wav",
-        "back\\slash.wav", "na\xc3\xafve \xe6\x97\xa5\xe6\x9c\xac.wav", "*star?.wav",
+        "with space.wav",
+        "quote'single.wav",
+        "quote\"double.wav",
+        "$(touch pwned).wav",
+        "`id`.wav",
+        "semi;colon.wav",
+        "amp&ersand.wav",
+        "pi|pe.wav",
+        "new\nline.wav",
+        "-leading-dash.wav",
+        "back\\slash.wav",
+        "na\xc3\xafve \xe6\x97\xa5\xe6\x9c\xac.wav",
+        "*star?.wav",
     };
     make(folder + '/');
     for (const QByteArray &name : names)
@@ -317,7 +328,7 @@ void tst_Browser::failureKeepsState()
     QFETCH(QString, path);
     QFETCH(int, number);
 
-    for (const QByteArray entry : {"sounds/", "sounds/voice/", "sounds/a.wav", "locked/"})
+    for (const QByteArray entry : { "sounds/", "sounds/voice/", "sounds/a.wav", "locked/" })
         make(entry);
     QVERIFY(::chmod(QFile::encodeName(native("d/locked")).constData(), 0) == 0);
     folders->setPath(QStringLiteral("D:\\sounds"));
@@ -328,13 +339,13 @@ void tst_Browser::failureKeepsState()
     UnprivilegedScope unprivileged;
     if (number == DesktopError::PermissionDenied && !unprivileged.ok)
         QSKIP("root cannot give up its privileges here, and root reads any folder");
-    const auto failures = {errorOf([&] { folders->setPath(path); }), errorOf([&] { files->setPath(path); })};
+    const auto failures = { errorOf([&] { folders->setPath(path); }), errorOf([&] { files->setPath(path); }) };
     for (const DesktopError &error : failures) {
         QCOMPARE(error.number, number);
         QVERIFY2(error.description.startsWith(path.left(2)), qPrintable(error.description));
     }
     QCOMPARE(folders->path(), QStringLiteral("D:\\sounds"));
-    QCOMPARE(folders->subfolders(), QStringList{"voice"});
+    QCOMPARE(folders->subfolders(), QStringList { "voice" });
     QCOMPARE(changes.size(), 0);
     QCOMPARE(files->path(), QStringLiteral("D:\\sounds"));
     QCOMPARE(files->fileName(), QStringLiteral("a.wav"));
@@ -342,9 +353,9 @@ void tst_Browser::failureKeepsState()
 
 void tst_Browser::folderChainAndActivation()
 {
-    for (const QByteArray entry : {"sounds/", "sounds/voice/", "sounds/voice/deep/", "sounds/Alpha/", "sounds/beta/",
-                                   "sounds/.cache/", "sounds/bad\xff/", "sounds/file.wav", "sounds/linked->beta",
-                                   "sounds/dangling->nowhere", "sounds/filelink->file.wav"})
+    for (const QByteArray entry : { "sounds/", "sounds/voice/", "sounds/voice/deep/", "sounds/Alpha/", "sounds/beta/",
+             "sounds/.cache/", "sounds/bad\xff/", "sounds/file.wav", "sounds/linked->beta", "sounds/dangling->nowhere",
+             "sounds/filelink->file.wav" })
         make(entry);
     // Folder icons smaller than the rows' icon size, found only when first drawn.
     struct SmallIcons : QProxyStyle
@@ -364,7 +375,7 @@ void tst_Browser::folderChainAndActivation()
     QVERIFY(QTest::qWaitForWindowExposed(folders.get()));
     folders->setPath(QStringLiteral("d:\\\\sounds\\voice\\"));
     QCOMPARE(folders->path(), QStringLiteral("D:\\sounds\\voice"));
-    QCOMPARE(folderTexts(), (QStringList{"D:\\", "sounds", "voice", "deep"}));
+    QCOMPARE(folderTexts(), (QStringList { "D:\\", "sounds", "voice", "deep" }));
     // Found when drawn, they still make the rows as high as they would from the start.
     folders->viewport()->repaint();
     QCoreApplication::processEvents();
@@ -374,7 +385,7 @@ void tst_Browser::folderChainAndActivation()
 
     folders->setPath(QStringLiteral("D:\\sounds"));
     // Dot-folders, files, dangling links and names without an exact drive form are not listed.
-    QCOMPARE(folderTexts(), (QStringList{"D:\\", "sounds", "Alpha", "beta", "linked", "voice"}));
+    QCOMPARE(folderTexts(), (QStringList { "D:\\", "sounds", "Alpha", "beta", "linked", "voice" }));
     QCOMPARE(folders->currentIndex().row(), 1);
     QSignalSpy changes(folders.get(), &FolderList::pathChanged);
     QSignalSpy failures(folders.get(), &FolderList::failed);
@@ -472,13 +483,13 @@ void tst_Browser::driveNotifiesOnce()
     driveList->setDrive(QStringLiteral("E:"));
     QCOMPARE(changes.size(), 3);
 
-    for (const QString &bad : {QStringLiteral("Q:"), QStringLiteral("D")})
+    for (const QString &bad : { QStringLiteral("Q:"), QStringLiteral("D") })
         QCOMPARE(errorOf([&] { driveList->setDrive(bad); }).number, int(DesktopError::DeviceUnavailable));
     QCOMPARE(driveList->drive(), QStringLiteral("E:"));
     QCOMPARE(changes.size(), 3);
 
     // A volume mounted since the last look is found without opening the list.
-    volumes.append({native("f"), true});
+    volumes.append({ native("f"), true });
     driveList->setDrive(QStringLiteral("F:"));
     QCOMPARE(changes.size(), 4);
 }
@@ -491,7 +502,7 @@ void tst_Browser::pulledMedium()
     QSignalSpy changes(driveList.get(), &DriveList::driveChanged);
 
     // D: pulled out, F: plugged in: opening the list reads the volumes again.
-    volumes.append({native("f"), true});
+    volumes.append({ native("f"), true });
     volumes.removeFirst();
     static_cast<QComboBox *>(driveList.get())->showPopup();
     QCOMPARE(driveList->count(), 4);

@@ -330,8 +330,8 @@ void tst_HelpViewer::damagedFiles()
     QVERIFY(viewerPart(&owner)->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!browser->toPlainText().isEmpty(), HelpReader::TimeoutMs + 2000);
     const QString text = browser->toPlainText();
-    QVERIFY2(text.startsWith(QStringLiteral("Cannot open the help file damaged.chm: ")) && text.contains(QRegularExpression(reason))
-            && text.contains(QDir::toNativeSeparators(work.path())),
+    QVERIFY2(text.startsWith(QStringLiteral("Cannot open the help file damaged.chm: "))
+            && text.contains(QRegularExpression(reason)) && text.contains(QDir::toNativeSeparators(work.path())),
         qPrintable(text));
     for (QWidget *window : QApplication::topLevelWidgets())
         QVERIFY(!window->isVisible() || window == viewerPart(&owner));

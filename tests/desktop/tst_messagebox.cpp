@@ -1,5 +1,5 @@
-#include "app/desktop/DesktopError.h"
 #include "app/QtDesktopServices.h"
+#include "app/desktop/DesktopError.h"
 
 #include <QApplication>
 #include <QMessageBox>

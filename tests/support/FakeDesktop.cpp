@@ -8,7 +8,7 @@ FakeDesktop::FakeDesktop(QObject *parent)
 
 int FakeDesktop::messageBox(QWidget *, const QString &text, int flags, const QString &title)
 {
-    messageBoxes.append({text, flags, title});
+    messageBoxes.append({ text, flags, title });
     if (!answers.isEmpty())
         return answers.dequeue();
     return asksYesNo(flags) ? No : Ok;
@@ -23,7 +23,7 @@ qint64 FakeDesktop::startProcess(const QString &commandLine)
 {
     const QString program = commandLine.section(QLatin1Char(' '), 0, 0);
     if (unstartable.contains(program))
-        throw DesktopError{DesktopError::FileNotFound, QStringLiteral("File not found: %1").arg(program)};
+        throw DesktopError { DesktopError::FileNotFound, QStringLiteral("File not found: %1").arg(program) };
     startedCommandLines.append(commandLine);
     return 1000 + startedCommandLines.size();
 }
@@ -43,13 +43,13 @@ quint32 FakeDesktop::iconHandle(QWidget *)
 bool FakeDesktop::notifyIcon(quint32 message, const TrayIconData &data)
 {
     const QWidget *owner = windows.value(data.hWnd);
-    notifyCalls.append({message, data, owner && owner->isVisible()});
+    notifyCalls.append({ message, data, owner && owner->isVisible() });
     return message == DeleteIcon || trayAvailable;
 }
 
 quintptr FakeDesktop::htmlHelp(QWidget *owner, const QByteArray &file, quint32 command, quint32 data)
 {
-    helpCalls.append({owner, file, command, data});
+    helpCalls.append({ owner, file, command, data });
     return 0;
 }
 

@@ -58,10 +58,10 @@ public:
     void loseTray(const TrayIconData &record) { Q_EMIT trayIconLost(record.hWnd, record.uID); }
 
     // Scripted answers.
-    QQueue<int> answers;              ///< button codes for the next message boxes; else OK or No
-    QSet<QString> unstartable;        ///< programs (text before the first space) whose start fails
-    bool trayAvailable = true;        ///< whether an add is accepted
-    QList<Volume> volumes;            ///< the volumes besides the root
+    QQueue<int> answers; ///< button codes for the next message boxes; else OK or No
+    QSet<QString> unstartable; ///< programs (text before the first space) whose start fails
+    bool trayAvailable = true; ///< whether an add is accepted
+    QList<Volume> volumes; ///< the volumes besides the root
 
     // What was asked.
     QList<MessageBoxCall> messageBoxes;

@@ -22,7 +22,7 @@ public:
     void touch(const QStringList &names) const
     {
         for (const QString &name : names)
-            touch(QList<QByteArray>{name.toUtf8()});
+            touch(QList<QByteArray> { name.toUtf8() });
     }
     void mkdir(const QString &name) const { QDir(path()).mkpath(name); }
 };

@@ -115,7 +115,7 @@ void tst_NotificationArea::firstAcceptingTrayTakesTheIcon()
     QFETCH(int, secondAsked);
 
     Trays trays(firstAccepts, secondAccepts);
-    QCOMPARE(trays.area->add(TrayIconData{.hWnd = 7, .uID = 1}, QIcon()), firstAccepts || secondAccepts);
+    QCOMPARE(trays.area->add(TrayIconData { .hWnd = 7, .uID = 1 }, QIcon()), firstAccepts || secondAccepts);
     QCOMPARE(trays.first->adds.size(), 1);
     QCOMPARE(trays.second->adds.size(), secondAsked);
 
@@ -123,34 +123,34 @@ void tst_NotificationArea::firstAcceptingTrayTakesTheIcon()
     QSignalSpy reports(trays.area.get(), &NotificationArea::mouseMessage);
     emit trays.second->mouseMessage(9, 2, 517);
     QCOMPARE(reports.size(), 1);
-    QCOMPARE(reports.at(0), (QList<QVariant>{9u, 2u, 517}));
+    QCOMPARE(reports.at(0), (QList<QVariant> { 9u, 2u, 517 }));
 }
 
 void tst_NotificationArea::theTrayHoldingTheIconKeepsIt()
 {
     Trays trays(false, true);
-    QVERIFY(trays.area->add(TrayIconData{.hWnd = 7, .uID = 1}, QIcon()));
+    QVERIFY(trays.area->add(TrayIconData { .hWnd = 7, .uID = 1 }, QIcon()));
     // The XEmbed tray started meanwhile; the icon is updated where it is.
     trays.first->accepts = true;
-    QVERIFY(trays.area->add(TrayIconData{.hWnd = 7, .uID = 1}, QIcon()));
+    QVERIFY(trays.area->add(TrayIconData { .hWnd = 7, .uID = 1 }, QIcon()));
     QCOMPARE(trays.first->adds.size(), 1);
     QCOMPARE(trays.second->adds.size(), 2);
 
     // An icon never added, or already gone, is no one's business: harmless and false.
-    QVERIFY(!trays.area->remove(TrayIconData{.hWnd = 7, .uID = 2}));
+    QVERIFY(!trays.area->remove(TrayIconData { .hWnd = 7, .uID = 2 }));
     QVERIFY(!trays.area->remove(TrayIconData()));
-    QVERIFY(trays.area->remove(TrayIconData{.hWnd = 7, .uID = 1}));
-    QVERIFY(!trays.area->remove(TrayIconData{.hWnd = 7, .uID = 1}));
+    QVERIFY(trays.area->remove(TrayIconData { .hWnd = 7, .uID = 1 }));
+    QVERIFY(!trays.area->remove(TrayIconData { .hWnd = 7, .uID = 1 }));
     QVERIFY(trays.first->removes.isEmpty());
-    QCOMPARE(trays.second->removes, QList<quint32>{1});
+    QCOMPARE(trays.second->removes, QList<quint32> { 1 });
 }
 
 void tst_NotificationArea::withoutAnyDesktopAddIsRefused()
 {
     QVERIFY(!StatusNotifierArea::hostAvailable());
     const std::unique_ptr<NotificationArea> area = NotificationArea::create();
-    QVERIFY(!area->add(TrayIconData{.hWnd = 7, .uID = 1}, QIcon()));
-    QVERIFY(!area->remove(TrayIconData{.hWnd = 7, .uID = 1}));
+    QVERIFY(!area->add(TrayIconData { .hWnd = 7, .uID = 1 }, QIcon()));
+    QVERIFY(!area->remove(TrayIconData { .hWnd = 7, .uID = 1 }));
 }
 
 void tst_NotificationArea::iconMouseActions_data()
@@ -161,13 +161,13 @@ void tst_NotificationArea::iconMouseActions_data()
 
     // A press alone is reported at once, without waiting for its release, and a move right
     // behind it does not overtake it.
-    QTest::newRow("left press") << "press" << Qt::LeftButton << QList<qint32>{513};
-    QTest::newRow("left press, then a move") << "drag" << Qt::LeftButton << QList<qint32>{513, 512};
+    QTest::newRow("left press") << "press" << Qt::LeftButton << QList<qint32> { 513 };
+    QTest::newRow("left press, then a move") << "drag" << Qt::LeftButton << QList<qint32> { 513, 512 };
     // The desktop's convention: the second press of a double click comes as the double click.
-    QTest::newRow("left double click") << "double" << Qt::LeftButton << QList<qint32>{513, 514, 515, 514};
-    QTest::newRow("right double click") << "double" << Qt::RightButton << QList<qint32>{516, 517, 518, 517};
-    QTest::newRow("middle click") << "click" << Qt::MiddleButton << QList<qint32>{};
-    QTest::newRow("move") << "move" << Qt::NoButton << QList<qint32>{512};
+    QTest::newRow("left double click") << "double" << Qt::LeftButton << QList<qint32> { 513, 514, 515, 514 };
+    QTest::newRow("right double click") << "double" << Qt::RightButton << QList<qint32> { 516, 517, 518, 517 };
+    QTest::newRow("middle click") << "click" << Qt::MiddleButton << QList<qint32> {};
+    QTest::newRow("move") << "move" << Qt::NoButton << QList<qint32> { 512 };
 }
 
 void tst_NotificationArea::iconMouseActions()

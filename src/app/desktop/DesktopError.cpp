@@ -25,5 +25,5 @@ DesktopError DesktopError::fromErrno(int errnum, const QString &path)
     default:
         break;
     }
-    return {number, QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errnum)))};
+    return { number, QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errnum))) };
 }

@@ -15,7 +15,7 @@ DriveMap::DriveMap(Scanner scanner)
 void DriveMap::rescan()
 {
     if (known.isEmpty())
-        known.append({QStringLiteral("C:"), {QStringLiteral("/"), true}});
+        known.append({ QStringLiteral("C:"), { QStringLiteral("/"), true } });
 
     const QList<Volume> volumes = scanner ? scanner() : QList<Volume>();
     // A drive no longer listed stays lettered but unavailable, so a pulled stick reports error 68.
@@ -24,12 +24,12 @@ void DriveMap::rescan()
     for (const Volume &volume : volumes) {
         if (volume.mountPoint == QLatin1String("/"))
             continue;
-        auto it = std::find_if(known.begin(), known.end(),
-                               [&](const Drive &d) { return d.volume.mountPoint == volume.mountPoint; });
+        auto it = std::find_if(
+            known.begin(), known.end(), [&](const Drive &d) { return d.volume.mountPoint == volume.mountPoint; });
         if (it != known.end()) {
             it->volume.available = volume.available;
         } else if (known.size() < 24) {
-            known.append({QString(QChar(char16_t(u'C' + known.size()))) + QLatin1Char(':'), volume});
+            known.append({ QString(QChar(char16_t(u'C' + known.size()))) + QLatin1Char(':'), volume });
         }
     }
 }
@@ -68,7 +68,7 @@ QString DriveMap::toNative(const QString &drivePath) const
 {
     const Drive *drive = drivePath.size() >= 2 && drivePath.at(1) == QLatin1Char(':') ? find(drivePath) : nullptr;
     if (!drive)
-        throw DesktopError{DesktopError::PathNotFound, QStringLiteral("%1: no such drive").arg(drivePath)};
+        throw DesktopError { DesktopError::PathNotFound, QStringLiteral("%1: no such drive").arg(drivePath) };
 
     QString native = drive->volume.mountPoint;
     // Empty segments come from the doubled backslash at a drive root; they name nothing.

@@ -10,15 +10,14 @@ class QWidget;
 
 /// Runs one handler; an error it does not trap stops it and goes to the default error report.
 /// No exception ever leaves a guard, so none crosses the event loop.
-template <typename Handler>
-void guarded(DesktopServices &desktop, QWidget *parent, Handler &&handler) noexcept
+template<typename Handler> void guarded(DesktopServices &desktop, QWidget *parent, Handler &&handler) noexcept
 {
     try {
         std::forward<Handler>(handler)();
     } catch (const DesktopError &error) {
         desktop.reportError(parent, error);
     } catch (const std::exception &error) {
-        desktop.reportError(parent, {DesktopError::InternalError, QString::fromLocal8Bit(error.what())});
+        desktop.reportError(parent, { DesktopError::InternalError, QString::fromLocal8Bit(error.what()) });
     }
 }
 
@@ -27,8 +26,7 @@ void guarded(DesktopServices &desktop, QWidget *parent, Handler &&handler) noexc
 class ErrorTrap
 {
 public:
-    template <typename Step>
-    void step(Step &&run)
+    template<typename Step> void step(Step &&run)
     {
         try {
             std::forward<Step>(run)();

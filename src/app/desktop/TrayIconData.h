@@ -27,7 +27,7 @@ struct TrayIconData
     quint32 uFlags = 0;
     quint32 uCallbackMessage = 0;
     quint32 hIcon = 0;
-    std::array<char, TipSize> szTip{};
+    std::array<char, TipSize> szTip {};
 
     /// Stores text left-justified in szTip as 8-bit characters, then one NUL, then spaces.
     void setTip(const QString &text);

@@ -9,9 +9,30 @@ namespace {
 
 // Kernel and service file systems: nothing a user keeps files on.
 const QSet<QByteArray> pseudoFileSystems = {
-    "autofs", "binfmt_misc", "bpf", "cgroup", "cgroup2", "configfs", "debugfs", "devpts",
-    "devtmpfs", "efivarfs", "fusectl", "hugetlbfs", "mqueue", "nsfs", "overlay", "proc",
-    "pstore", "ramfs", "rpc_pipefs", "securityfs", "selinuxfs", "sysfs", "tmpfs", "tracefs",
+    "autofs",
+    "binfmt_misc",
+    "bpf",
+    "cgroup",
+    "cgroup2",
+    "configfs",
+    "debugfs",
+    "devpts",
+    "devtmpfs",
+    "efivarfs",
+    "fusectl",
+    "hugetlbfs",
+    "mqueue",
+    "nsfs",
+    "overlay",
+    "proc",
+    "pstore",
+    "ramfs",
+    "rpc_pipefs",
+    "securityfs",
+    "selinuxfs",
+    "sysfs",
+    "tmpfs",
+    "tracefs",
 };
 
 bool isUnder(const QString &path, QLatin1StringView folder)
@@ -29,13 +50,26 @@ bool isRemovableMount(const QString &mountPoint)
 bool isSystemFolder(const QString &mountPoint)
 {
     static const QLatin1StringView systemTrees[] = {
-        QLatin1StringView("/bin"),  QLatin1StringView("/boot"),  QLatin1StringView("/dev"),
-        QLatin1StringView("/efi"),  QLatin1StringView("/etc"),   QLatin1StringView("/lib"),
-        QLatin1StringView("/lib32"), QLatin1StringView("/lib64"), QLatin1StringView("/libx32"),
-        QLatin1StringView("/opt"),  QLatin1StringView("/proc"),  QLatin1StringView("/root"),
-        QLatin1StringView("/run"),  QLatin1StringView("/sbin"),  QLatin1StringView("/snap"),
-        QLatin1StringView("/srv"),  QLatin1StringView("/sys"),   QLatin1StringView("/tmp"),
-        QLatin1StringView("/usr"),  QLatin1StringView("/var"),
+        QLatin1StringView("/bin"),
+        QLatin1StringView("/boot"),
+        QLatin1StringView("/dev"),
+        QLatin1StringView("/efi"),
+        QLatin1StringView("/etc"),
+        QLatin1StringView("/lib"),
+        QLatin1StringView("/lib32"),
+        QLatin1StringView("/lib64"),
+        QLatin1StringView("/libx32"),
+        QLatin1StringView("/opt"),
+        QLatin1StringView("/proc"),
+        QLatin1StringView("/root"),
+        QLatin1StringView("/run"),
+        QLatin1StringView("/sbin"),
+        QLatin1StringView("/snap"),
+        QLatin1StringView("/srv"),
+        QLatin1StringView("/sys"),
+        QLatin1StringView("/tmp"),
+        QLatin1StringView("/usr"),
+        QLatin1StringView("/var"),
     };
     if (mountPoint == QLatin1String("/") || mountPoint == QLatin1String("/home"))
         return true;
@@ -104,8 +138,8 @@ QList<Mount> parseMountInfo(const QByteArray &mountInfo)
         const QString mountPoint = decodeMountPoint(fields[4]);
         if (mountPoint.isEmpty())
             continue;
-        mounts.append({mountPoint, decodeOctalEscapes(fields[3]), fields[separator + 1],
-                       decodeOctalEscapes(fields[separator + 2])});
+        mounts.append({ mountPoint, decodeOctalEscapes(fields[3]), fields[separator + 1],
+            decodeOctalEscapes(fields[separator + 2]) });
     }
     return mounts;
 }
@@ -122,8 +156,8 @@ bool isUserVolume(const Mount &mount, const std::function<bool(const QString &)>
 
 } // namespace
 
-QList<Volume> parseVolumes(const QByteArray &mountInfo, const QByteArray &fstab,
-                           const std::function<bool(const QString &)> &isFolder)
+QList<Volume> parseVolumes(
+    const QByteArray &mountInfo, const QByteArray &fstab, const std::function<bool(const QString &)> &isFolder)
 {
     const QList<Mount> mounts = parseMountInfo(mountInfo);
     QList<Volume> volumes;
@@ -135,7 +169,7 @@ QList<Volume> parseVolumes(const QByteArray &mountInfo, const QByteArray &fstab,
             mounted.insert(mount.mountPoint);
         if (!listed.contains(mount.mountPoint) && isUserVolume(mount, isFolder)) {
             listed.insert(mount.mountPoint);
-            volumes.append({mount.mountPoint, true});
+            volumes.append({ mount.mountPoint, true });
         }
     }
 
@@ -153,7 +187,7 @@ QList<Volume> parseVolumes(const QByteArray &mountInfo, const QByteArray &fstab,
         if (!optical && !isRemovableMount(mountPoint))
             continue;
         listed.insert(mountPoint);
-        volumes.append({mountPoint, mounted.contains(mountPoint)});
+        volumes.append({ mountPoint, mounted.contains(mountPoint) });
     }
     return volumes;
 }

@@ -10,9 +10,9 @@
 /// removable mounts (under /media, /run/media, /mnt), and the removable mount points that fstab
 /// declares noauto, unavailable while nothing is mounted there.
 QList<Volume> scanVolumes(const QString &mountInfoPath = QStringLiteral("/proc/self/mountinfo"),
-                          const QString &fstabPath = QStringLiteral("/etc/fstab"));
+    const QString &fstabPath = QStringLiteral("/etc/fstab"));
 
 /// The same from the two files' text. isFolder tells whether a native path is a folder; it is
 /// asked only about bind mounts, so that those of single files are left out.
-QList<Volume> parseVolumes(const QByteArray &mountInfo, const QByteArray &fstab,
-                           const std::function<bool(const QString &)> &isFolder);
+QList<Volume> parseVolumes(
+    const QByteArray &mountInfo, const QByteArray &fstab, const std::function<bool(const QString &)> &isFolder);

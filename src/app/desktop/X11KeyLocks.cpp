@@ -38,8 +38,7 @@ public:
         : display(display)
         , eventBase(eventBase)
     {
-        const unsigned long events = XkbIndicatorStateNotifyMask | XkbIndicatorMapNotifyMask
-            | XkbNewKeyboardNotifyMask;
+        const unsigned long events = XkbIndicatorStateNotifyMask | XkbIndicatorMapNotifyMask | XkbNewKeyboardNotifyMask;
         XkbSelectEvents(display, XkbUseCoreKbd, events, events);
         readIndicators();
         XFlush(display);
