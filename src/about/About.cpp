@@ -1,5 +1,6 @@
 #include "About.h"
 
+#include "app/desktop/ProgramFont.h"
 #include "ui_About.h"
 
 #include <QCloseEvent>
@@ -13,15 +14,6 @@
 
 namespace {
 
-QFont verdana(qreal points, bool bold = false, bool italic = false)
-{
-    QFont font(QStringLiteral("Verdana"));
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    font.setItalic(italic);
-    return font;
-}
-
 /// The loaded About window: the controls of About.ui and the handlers of its close requests.
 class AboutForm : public QWidget
 {
@@ -34,17 +26,17 @@ public:
         ui.setupUi(this);
 
         // The form file keeps whole point sizes only; the fractional ones are set here.
-        setFont(verdana(8.25));
-        ui.Frame2->setFont(verdana(6.75));
+        setFont(ProgramFont::at(ProgramFont::Normal));
+        ui.Frame2->setFont(ProgramFont::at(ProgramFont::Small));
         for (QLabel *toolName : { ui.Label4, ui.Label6, ui.Label8 })
-            toolName->setFont(verdana(8.25, false, true));
+            toolName->setFont(ProgramFont::at(ProgramFont::Normal, false, true));
         for (QLabel *title : { ui.Label10, ui.Label3 }) {
-            title->setFont(verdana(9.75, true));
+            title->setFont(ProgramFont::at(ProgramFont::Title, true));
             QPalette palette = title->palette();
             palette.setColor(QPalette::WindowText, QColor(0, 0, 64));
             title->setPalette(palette);
         }
-        ui.Label1->setFont(verdana(6.75));
+        ui.Label1->setFont(ProgramFont::at(ProgramFont::Small));
     }
 
     void focusCloseButton() { ui.closeButton->setFocus(); }

@@ -5,6 +5,7 @@
 #include "about/About.h"
 #include "app/desktop/DesktopServices.h"
 #include "app/desktop/ErrorGuard.h"
+#include "app/desktop/ProgramFont.h"
 #include "convert/Conversions.h"
 
 #include <QCloseEvent>
@@ -36,7 +37,7 @@ Main::Main(DesktopServices &desktop, QWidget *parent)
     , ui(std::make_unique<Ui::Main>())
     , desktop(desktop)
 {
-    QFont::insertSubstitution(QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans"));
+    QFont::insertSubstitution(ProgramFont::family(), QStringLiteral("DejaVu Sans"));
 
     ui->setupUi(this);
     nameSeparators(ui->mnuFile, QStringLiteral("space0"));
@@ -49,9 +50,7 @@ Main::Main(DesktopServices &desktop, QWidget *parent)
     // A fixed frame: nothing to maximise.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    QFont windowFont(QStringLiteral("Verdana"));
-    windowFont.setPointSizeF(8.25);
-    ui->centralwidget->setFont(windowFont);
+    ui->centralwidget->setFont(ProgramFont::at(ProgramFont::Normal));
     setWindowIcon(QIcon(QStringLiteral(":/ombrix.png")));
 
     ui->Drive1->setDriveMap(desktop.drives());
@@ -224,7 +223,7 @@ void Main::on_mnuHelpContents_triggered()
 {
     handle([this] {
         // The bare name: the viewer finds it in the working directory, never in the program's folder.
-        desktop.htmlHelp(this, QStringLiteral("Ombrix_Converter_Help.chm").toLatin1(), 0, 0);
+        desktop.htmlHelp(this, QStringLiteral("Ombrix_Converter_Help.chm").toLatin1());
     });
 }
 

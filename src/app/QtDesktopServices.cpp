@@ -100,11 +100,8 @@ bool QtDesktopServices::notifyIcon(quint32 message, const TrayIconData &data)
     }
 }
 
-quintptr QtDesktopServices::htmlHelp(QWidget *owner, const QByteArray &file, quint32 command, quint32 data)
+quintptr QtDesktopServices::htmlHelp(QWidget *owner, const QByteArray &file)
 {
-    // Only "display the default topic" is ever asked for.
-    if (command != 0 || data != 0)
-        return 0;
     return openHelpViewer(owner, QString::fromLocal8Bit(file));
 }
 

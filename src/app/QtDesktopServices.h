@@ -28,7 +28,7 @@ public:
     quint32 windowHandle(QWidget *window) override;
     quint32 iconHandle(QWidget *window) override;
     bool notifyIcon(quint32 message, const TrayIconData &data) override;
-    quintptr htmlHelp(QWidget *owner, const QByteArray &file, quint32 command, quint32 data) override;
+    quintptr htmlHelp(QWidget *owner, const QByteArray &file) override;
     KeyLockState keyLocks() const override;
     void keepOffTaskbar(QWidget *window) override;
 

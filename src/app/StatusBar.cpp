@@ -1,6 +1,7 @@
 #include "StatusBar.h"
 
 #include "app/desktop/DesktopServices.h"
+#include "app/desktop/ProgramFont.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -32,9 +33,7 @@ constexpr std::array<PanelSpec, StatusBar::PanelCount> Specs { {
 StatusBar::StatusBar(QWidget *parent)
     : QWidget(parent)
 {
-    QFont panelFont(QStringLiteral("Verdana"));
-    panelFont.setPointSizeF(6.75);
-    setFont(panelFont);
+    setFont(ProgramFont::at(ProgramFont::Small));
 
     for (int i = 0; i < PanelCount; ++i) {
         auto *label = new QLabel(QString::fromLatin1(Specs[i].text), this);

@@ -33,8 +33,6 @@ public:
     {
         QWidget *owner = nullptr;
         QByteArray file;
-        quint32 command = 0;
-        quint32 data = 0;
     };
 
     explicit FakeDesktop(QObject *parent = nullptr);
@@ -46,7 +44,7 @@ public:
     quint32 windowHandle(QWidget *window) override;
     quint32 iconHandle(QWidget *window) override;
     bool notifyIcon(quint32 message, const TrayIconData &data) override;
-    quintptr htmlHelp(QWidget *owner, const QByteArray &file, quint32 command, quint32 data) override;
+    quintptr htmlHelp(QWidget *owner, const QByteArray &file) override;
     KeyLockState keyLocks() const override { return locks; }
     void keepOffTaskbar(QWidget *) override { }
 

@@ -64,8 +64,9 @@ public:
     virtual quint32 iconHandle(QWidget *window) = 0;
     /// Adds (0) or deletes (2) a notification-area icon; false when the desktop refuses.
     virtual bool notifyIcon(quint32 message, const TrayIconData &data) = 0;
-    /// Opens a compiled help file beside owner without waiting; the viewer's handle, 0 on failure.
-    virtual quintptr htmlHelp(QWidget *owner, const QByteArray &file, quint32 command, quint32 data) = 0;
+    /// Opens a compiled help file at its default topic beside owner without waiting; the viewer's
+    /// handle, 0 on failure.
+    virtual quintptr htmlHelp(QWidget *owner, const QByteArray &file) = 0;
     /// The Num Lock and Caps Lock indicators as the keyboard shows them now.
     virtual KeyLockState keyLocks() const = 0;
     /// Keeps a top-level window out of the task bar and the pager; call before it is first shown.
