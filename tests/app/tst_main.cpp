@@ -23,22 +23,19 @@ class tst_Main : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
-    void formBuildsWithEveryHandlerConnected();
     void menusInOrder();
     void geometry_data();
     void geometry();
     void keyboardOrderAndFixedFrame();
-    void loadStepSetsDriveFolderAndPattern();
-    void driveAndFolderChangesChain();
+    void loadThenDriveAndFolderChangesChain();
     void unavailableDriveWarnsOnceAndKeepsFolder();
     void failingNestedFolderChangeIsReportedByItself();
     void commands_data();
     void commands();
     void nothingSelected();
     void toolThatCannotStartIsReportedAndProgramGoesOn();
-    void quitAnsweredNoChangesNothing();
-    void quitAnsweredYesUnloads();
-    void closeRequestAsksNothing();
+    void quit_data();
+    void quit();
     void shortcutsFromEveryControl_data();
     void shortcutsFromEveryControl();
     void aboutBlocksMainUntilClosed();
@@ -62,6 +59,8 @@ private:
 
 void tst_Main::init()
 {
+    // A handler whose control was renamed is not connected: Qt warns.
+    QTest::failOnWarning(QRegularExpression("connectSlotsByName"));
     desktop = std::make_unique<FakeDesktop>();
     sounds = std::make_unique<TempFolder>();
     stick = std::make_unique<TempFolder>();
@@ -97,18 +96,6 @@ void tst_Main::navigateTo(const QString &nativeFolder)
     QCOMPARE(child<FileList>("File1")->path(), driveFormOf(nativeFolder));
 }
 
-void tst_Main::formBuildsWithEveryHandlerConnected()
-{
-    QTest::failOnWarning(QRegularExpression("connectSlotsByName"));
-    FakeDesktop other;
-    Main fresh(other);
-    QCOMPARE(fresh.windowTitle(), QStringLiteral("Ombrix Converter"));
-    for (QWidget *widget : fresh.findChildren<QWidget *>()) {
-        if (auto *button = qobject_cast<QAbstractButton *>(widget))
-            QVERIFY2(!button->text().contains('&'), qPrintable(button->text()));
-    }
-}
-
 void tst_Main::menusInOrder()
 {
     const QList<QAction *> menus = main->menuBar()->actions();
@@ -136,36 +123,28 @@ void tst_Main::menusInOrder()
 
 void tst_Main::geometry_data()
 {
-    QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("rect");
     QTest::addColumn<QString>("toolTip");
     QTest::addColumn<QString>("text");
-
-    QTest::newRow("Drive1") << "Drive1" << QRect(8, 48, 265, 21) << "Drive"
-                            << "";
-    QTest::newRow("Dir1") << "Dir1" << QRect(8, 80, 265, 216) << "Directory"
-                          << "";
-    QTest::newRow("File1") << "File1" << QRect(280, 48, 265, 249) << "Filtered file list"
-                           << "";
-    QTest::newRow("toOGG") << "toOGG" << QRect(8, 8, 129, 25) << "Conversion from WAV to OGG"
-                           << "WAV -> OGG";
-    QTest::newRow("toLIP") << "toLIP" << QRect(144, 8, 129, 25) << "Conversion from WAV to OGG and LIP in the same time"
-                           << "WAV -> OGG + LIP";
-    QTest::newRow("refreshFile") << "refreshFile" << QRect(472, 8, 73, 25) << "Refresh file list"
-                                 << "Refresh";
-    QTest::newRow("StatusBar1") << "StatusBar1" << QRect(0, 305, 553, 19) << ""
-                                << "";
+    const auto row = [](const char *name, QRect rect, const char *toolTip = "", const char *text = "") {
+        QTest::newRow(name) << rect << QString(toolTip) << QString(text);
+    };
+    row("Drive1", { 8, 48, 265, 21 }, "Drive");
+    row("Dir1", { 8, 80, 265, 216 }, "Directory");
+    row("File1", { 280, 48, 265, 249 }, "Filtered file list");
+    row("toOGG", { 8, 8, 129, 25 }, "Conversion from WAV to OGG", "WAV -> OGG");
+    row("toLIP", { 144, 8, 129, 25 }, "Conversion from WAV to OGG and LIP in the same time", "WAV -> OGG + LIP");
+    row("refreshFile", { 472, 8, 73, 25 }, "Refresh file list", "Refresh");
+    row("StatusBar1", { 0, 305, 553, 19 });
 }
 
 void tst_Main::geometry()
 {
-    QFETCH(QString, name);
     QFETCH(QRect, rect);
     QFETCH(QString, toolTip);
     QFETCH(QString, text);
 
-    auto *widget = main->findChild<QWidget *>(name);
-    QVERIFY(widget);
+    auto *widget = child<QWidget>(QTest::currentDataTag());
     QCOMPARE(widget->geometry(), rect);
     QCOMPARE(widget->toolTip(), toolTip);
     if (auto *button = qobject_cast<QPushButton *>(widget))
@@ -190,34 +169,26 @@ void tst_Main::keyboardOrderAndFixedFrame()
     QCOMPARE(main->minimumSize(), main->maximumSize());
 }
 
-void tst_Main::loadStepSetsDriveFolderAndPattern()
+void tst_Main::loadThenDriveAndFolderChangesChain()
 {
     QSignalSpy driveSpy(child<DriveList>("Drive1"), &DriveList::driveChanged);
     QSignalSpy folderSpy(child<FolderList>("Dir1"), &FolderList::pathChanged);
     main->load();
-
     QCOMPARE(driveSpy.count(), 1);
     QCOMPARE(folderSpy.count(), 1);
     QCOMPARE(child<DriveList>("Drive1")->drive(), QStringLiteral("C:"));
     QCOMPARE(child<FolderList>("Dir1")->path(), QStringLiteral("C:\\"));
     QCOMPARE(child<FileList>("File1")->path(), QStringLiteral("C:\\"));
     QCOMPARE(child<FileList>("File1")->pattern(), QStringLiteral("*.wav;*.ogg;*.lip;*.wss"));
-    QVERIFY(desktop->messageBoxes.isEmpty());
-    QVERIFY(desktop->errors.isEmpty());
-}
 
-void tst_Main::driveAndFolderChangesChain()
-{
-    main->load();
     child<DriveList>("Drive1")->setDrive("D:");
     QCOMPARE(child<FolderList>("Dir1")->path(), QStringLiteral("D:\\"));
-    QCOMPARE(child<FileList>("File1")->path(), QStringLiteral("D:\\"));
     QCOMPARE(child<FileList>("File1")->fileNames(), QStringList { "stick.ogg" });
-
     navigateTo(sounds->path());
     QCOMPARE(child<FileList>("File1")->fileNames(),
         QStringList({ "Loud.WAV", "my voice.wav", "talk.lip", "voice01.ogg", "voice01.wav", "x.wss" }));
     QVERIFY(desktop->messageBoxes.isEmpty());
+    QVERIFY(desktop->errors.isEmpty());
 }
 
 void tst_Main::unavailableDriveWarnsOnceAndKeepsFolder()
@@ -258,26 +229,21 @@ void tst_Main::commands_data()
     QTest::addColumn<QString>("entry");
     QTest::addColumn<QString>("file");
     QTest::addColumn<QStringList>("tools");
+    const auto row = [](const char *name, const char *entry, const char *file, QStringList tools) {
+        QTest::newRow(name) << QString(entry) << QString(file) << tools;
+    };
+    const QString oggenc = "data\\oggenc.exe ", wavtolip = "data\\wavtolip.exe ";
 
     // Every entry, on the sounds folder unless the file is on the stick at D:'s root.
-    QTest::newRow("toOGG button") << "toOGG"
-                                  << "voice01.wav" << QStringList { "data\\oggenc.exe " };
-    QTest::newRow("toLIP button") << "toLIP"
-                                  << "voice01.wav" << QStringList { "data\\oggenc.exe ", "data\\wavtolip.exe " };
-    QTest::newRow("mnuToOGG") << "mnuToOGG"
-                              << "voice01.wav" << QStringList { "data\\oggenc.exe " };
-    QTest::newRow("mnuWAVtoLIP") << "mnuWAVtoLIP"
-                                 << "voice01.wav" << QStringList { "data\\wavtolip.exe " };
-    QTest::newRow("mnuToWSS") << "mnuToWSS"
-                              << "voice01.wav" << QStringList { "data\\wavtowss.exe " };
-    QTest::newRow("mnuOGGtoLIP") << "mnuOGGtoLIP"
-                                 << "voice01.ogg" << QStringList { "data\\wavtolip.exe " };
-    QTest::newRow("mnuToWAV") << "mnuToWAV"
-                              << "voice01.ogg" << QStringList { "data\\oggdec.exe " };
-    QTest::newRow("spaces go unquoted") << "toOGG"
-                                        << "my voice.wav" << QStringList { "data\\oggenc.exe " };
-    QTest::newRow("a drive root gives two backslashes") << "mnuToWAV"
-                                                        << "stick.ogg" << QStringList { "data\\oggdec.exe " };
+    row("toOGG button", "toOGG", "voice01.wav", { oggenc });
+    row("toLIP button", "toLIP", "voice01.wav", { oggenc, wavtolip });
+    row("mnuToOGG", "mnuToOGG", "voice01.wav", { oggenc });
+    row("mnuWAVtoLIP", "mnuWAVtoLIP", "voice01.wav", { wavtolip });
+    row("mnuToWSS", "mnuToWSS", "voice01.wav", { "data\\wavtowss.exe " });
+    row("mnuOGGtoLIP", "mnuOGGtoLIP", "voice01.ogg", { wavtolip });
+    row("mnuToWAV", "mnuToWAV", "voice01.ogg", { "data\\oggdec.exe " });
+    row("spaces go unquoted", "toOGG", "my voice.wav", { oggenc });
+    row("a drive root gives two backslashes", "mnuToWAV", "stick.ogg", { "data\\oggdec.exe " });
 }
 
 void tst_Main::commands()
@@ -339,47 +305,39 @@ void tst_Main::toolThatCannotStartIsReportedAndProgramGoesOn()
     QCOMPARE(desktop->startedCommandLines.size(), 2);
 }
 
-void tst_Main::quitAnsweredNoChangesNothing()
+void tst_Main::quit_data()
 {
+    QTest::addColumn<bool>("fromMenu");
+    QTest::addColumn<int>("answer");
+
+    QTest::newRow("Exit answered No") << true << int(DesktopServices::No);
+    QTest::newRow("Exit answered Yes") << true << int(DesktopServices::Yes);
+    QTest::newRow("closed from the title bar") << false << 0;
+}
+
+void tst_Main::quit()
+{
+    QFETCH(bool, fromMenu);
+    QFETCH(int, answer);
     navigateTo(sounds->path());
     main->show();
     QSignalSpy unloaded(main.get(), &Main::unloaded);
-    desktop->answers.enqueue(DesktopServices::No);
-    child<QAction>("mnuExit")->trigger();
-
-    QCOMPARE(desktop->messageBoxes.size(), 1);
-    QCOMPARE(desktop->messageBoxes[0].text, QStringLiteral("Do you really want to quit ?"));
-    QCOMPARE(desktop->messageBoxes[0].flags, 36);
-    QCOMPARE(desktop->messageBoxes[0].title, QStringLiteral("Ombrix Converter"));
-    QCOMPARE(main->state().quitAnswer, qint16(7));
-    QCOMPARE(unloaded.count(), 0);
-    QVERIFY(main->isVisible());
+    if (fromMenu) {
+        desktop->answers.enqueue(answer);
+        child<QAction>("mnuExit")->trigger();
+        QCOMPARE(desktop->messageBoxes.size(), 1);
+        QCOMPARE(desktop->messageBoxes[0].text, QStringLiteral("Do you really want to quit ?"));
+        QCOMPARE(desktop->messageBoxes[0].flags, 36);
+        QCOMPARE(desktop->messageBoxes[0].title, QStringLiteral("Ombrix Converter"));
+        QCOMPARE(main->state().quitAnswer, qint16(answer));
+    } else {
+        QVERIFY(main->close());
+        QVERIFY(desktop->messageBoxes.isEmpty());
+    }
+    const bool quits = answer != DesktopServices::No;
+    QCOMPARE(unloaded.count(), quits ? 1 : 0);
+    QCOMPARE(main->isVisible(), !quits);
     QCOMPARE(child<FileList>("File1")->path(), driveFormOf(sounds->path()));
-}
-
-void tst_Main::quitAnsweredYesUnloads()
-{
-    main->show();
-    QSignalSpy unloaded(main.get(), &Main::unloaded);
-    desktop->answers.enqueue(DesktopServices::Yes);
-    child<QAction>("mnuExit")->trigger();
-
-    QCOMPARE(main->state().quitAnswer, qint16(6));
-    QCOMPARE(unloaded.count(), 1);
-    QVERIFY(!main->isVisible());
-    // Unloading asks the tray to delete, with the all-zero record before any Minimize.
-    QCOMPARE(desktop->notifyCalls.size(), 1);
-    QCOMPARE(desktop->notifyCalls[0].message, quint32(DesktopServices::DeleteIcon));
-    QCOMPARE(desktop->notifyCalls[0].data, TrayIconData());
-}
-
-void tst_Main::closeRequestAsksNothing()
-{
-    main->show();
-    QSignalSpy unloaded(main.get(), &Main::unloaded);
-    QVERIFY(main->close());
-    QVERIFY(desktop->messageBoxes.isEmpty());
-    QCOMPARE(unloaded.count(), 1);
 }
 
 void tst_Main::shortcutsFromEveryControl_data()
