@@ -175,18 +175,15 @@ void tst_Browser::fileMatching_data()
     QTest::newRow("star in the middle backtracks")
         << QStringLiteral("v*01*.w?v") << QList<QByteArray> { "voice01.wav", "v0101x.wOv", "v1.wav", "voice01.wa" }
         << QStringList { "v0101x.wOv", "voice01.wav" };
-    QTest::newRow("dot-files, folders and links to no file left out")
+    QTest::newRow("dot-files, folders, links to no file and names without an exact drive form left out")
         << QStringLiteral("*.wav")
         << QList<QByteArray> { ".hidden.wav", "shown.wav", "dir.wav/", "real.ogg", "link.wav->real.ogg",
-               "gone.wav->missing.wav", "dirlink.wav->dir.wav" }
+               "gone.wav->missing.wav", "dirlink.wav->dir.wav", "bad\xff.wav", "private\xef\x81\x9c.wav" }
         << QStringList { "link.wav", "shown.wav" };
     QTest::newRow("sorted without case, names equal but for case in a fixed order")
         << QStringLiteral("*")
         << QList<QByteArray> { "b.wav", "a.wav", "C.wav", "A.wav", "\xc3\x89t\xc3\xa9.wav", "\xc3\xa9ta.wav" }
         << QStringList { "A.wav", "a.wav", "b.wav", "C.wav", QStringLiteral("éta.wav"), QStringLiteral("Été.wav") };
-    QTest::newRow("names without an exact drive form left out")
-        << QStringLiteral("*.wav") << QList<QByteArray> { "bad\xff.wav", "private\xef\x81\x9c.wav", "good.wav" }
-        << QStringList { "good.wav" };
 }
 
 void tst_Browser::fileMatching()
@@ -209,11 +206,8 @@ void tst_Browser::keyboardSelection_data()
 
     QTest::newRow("tab in selects nothing") << QList<int> {} << QString();
     QTest::newRow("Home on the caret") << QList<int> { Qt::Key_Home } << "a.wav";
-    QTest::newRow("Up at the top") << QList<int> { Qt::Key_Up } << "a.wav";
     QTest::newRow("Page Up at the top") << QList<int> { Qt::Key_PageUp } << "a.wav";
     QTest::newRow("Down") << QList<int> { Qt::Key_Down } << "b.wav";
-    QTest::newRow("End") << QList<int> { Qt::Key_End } << "c.wav";
-    QTest::newRow("Page Down") << QList<int> { Qt::Key_PageDown } << "c.wav";
     QTest::newRow("letter of the caret's entry") << QList<int> { Qt::Key_A } << "a.wav";
     QTest::newRow("letter, then Up") << QList<int> { Qt::Key_C, Qt::Key_Up } << "b.wav";
 }
@@ -268,21 +262,9 @@ void tst_Browser::fileRefresh()
 void tst_Browser::hostileNamesArriveExactly()
 {
     const QByteArray folder = "it's $(x) `y`; a&b|c\nd -e \\ f \xc3\xa9";
-    const QList<QByteArray> names = {
-        "with space.wav",
-        "quote'single.wav",
-        "quote\"double.wav",
-        "$(touch pwned).wav",
-        "`id`.wav",
-        "semi;colon.wav",
-        "amp&ersand.wav",
-        "pi|pe.wav",
-        "new\nline.wav",
-        "-leading-dash.wav",
-        "back\\slash.wav",
-        "na\xc3\xafve \xe6\x97\xa5\xe6\x9c\xac.wav",
-        "*star?.wav",
-    };
+    // A control character, a backslash, pattern characters, a leading dash, non-ASCII.
+    const QList<QByteArray> names
+        = { "new\nline.wav", "back\\slash.wav", "*star?.wav", "-dash.wav", "na\xc3\xafve \xe6\x97\xa5.wav" };
     make(folder + '/');
     for (const QByteArray &name : names)
         make(folder + '/' + name);
@@ -314,8 +296,6 @@ void tst_Browser::failureKeepsState_data()
     QTest::addColumn<int>("number");
 
     QTest::newRow("drive without a medium") << QStringLiteral("E:\\") << int(DesktopError::DeviceUnavailable);
-    QTest::newRow("unknown drive") << QStringLiteral("Q:\\") << int(DesktopError::DeviceUnavailable);
-    QTest::newRow("missing folder") << QStringLiteral("D:\\missing") << int(DesktopError::PathNotFound);
     QTest::newRow("a file, not a folder") << QStringLiteral("D:\\sounds\\a.wav") << int(DesktopError::PathNotFound);
     QTest::newRow("parent steps") << QStringLiteral("D:\\sounds\\..\\..") << int(DesktopError::PathNotFound);
     QTest::newRow("slash inside a name") << QStringLiteral("D:\\sounds/../..") << int(DesktopError::PathNotFound);
@@ -421,9 +401,7 @@ void tst_Browser::namesKeepRowsIntact_data()
     QTest::addColumn<int>("depth");
 
     QTest::newRow("newline") << QByteArray("new\nline") << QString::fromUtf8("new␊line") << 1;
-    QTest::newRow("tab") << QByteArray("a\tb") << QString::fromUtf8("a␉b") << 1;
     QTest::newRow("DEL") << QByteArray("del\x7f") << QString::fromUtf8("del␡") << 1;
-    QTest::newRow("escape sequence") << QByteArray("\x1b[31mred") << QString::fromUtf8("␛[31mred") << 1;
     QTest::newRow("line separator") << QByteArray("a\u2028b") << QString::fromUtf8("a␤b") << 1;
     QTest::newRow("forty folders deep") << QByteArray("plain") << QStringLiteral("plain") << 40;
 }
