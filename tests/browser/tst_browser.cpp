@@ -180,8 +180,10 @@ void tst_Browser::fileMatching_data()
         << QStringList { "link.wav", "shown.wav" };
     QTest::newRow("sorted without case, names equal but for case in a fixed order")
         << QStringLiteral("*")
-        << QList<QByteArray> { "b.wav", "a.wav", "C.wav", "A.wav", "\xc3\x89t\xc3\xa9.wav", "\xc3\xa9ta.wav" }
-        << QStringList { "A.wav", "a.wav", "b.wav", "C.wav", QStringLiteral("éta.wav"), QStringLiteral("Été.wav") };
+        << QList<QByteArray> { "b.wav", "ab.wav", "AB.wav", "aB.wav", "Ab.wav", "C.wav", "\xc3\x89t\xc3\xa9.wav",
+               "\xc3\xa9ta.wav" }
+        << QStringList { "AB.wav", "Ab.wav", "aB.wav", "ab.wav", "b.wav", "C.wav", QStringLiteral("éta.wav"),
+               QStringLiteral("Été.wav") };
 }
 
 void tst_Browser::fileMatching()
