@@ -208,7 +208,6 @@ void tst_Browser::keyboardSelection_data()
     QTest::newRow("Home on the caret") << QList<int> { Qt::Key_Home } << "a.wav";
     QTest::newRow("Page Up at the top") << QList<int> { Qt::Key_PageUp } << "a.wav";
     QTest::newRow("Down") << QList<int> { Qt::Key_Down } << "b.wav";
-    QTest::newRow("letter of the caret's entry") << QList<int> { Qt::Key_A } << "a.wav";
     QTest::newRow("letter, then Up") << QList<int> { Qt::Key_C, Qt::Key_Up } << "b.wav";
 }
 
