@@ -107,6 +107,8 @@ void tst_About::controls()
     QWidget *widget = control(name);
     QVERIFY(widget);
     QCOMPARE(widget->geometry(), rect);
+    const bool inFrame = QRegularExpression(QStringLiteral("^Label[4-9]$")).match(name).hasMatch();
+    QCOMPARE(widget->parentWidget()->objectName(), inFrame ? QStringLiteral("Frame2") : QStringLiteral("About"));
     const QFont used = widget->font();
     QCOMPARE(used.family(), QStringLiteral("Verdana"));
     QCOMPARE(
