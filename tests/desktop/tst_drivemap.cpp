@@ -1,8 +1,28 @@
 #include "app/desktop/DesktopError.h"
 #include "app/desktop/DriveMap.h"
+#include "app/desktop/Volumes.h"
 
+#include <QFile>
+#include <QSet>
 #include <QTest>
 
+namespace {
+
+const QString BackslashInName = QString(DriveMap::BackslashInName);
+const QString DataFolder = QStringLiteral(OMBRIX_TEST_SOURCE_DIR "/desktop/data/");
+
+// One line per volume, so that a mismatch shows which one and how.
+QStringList describe(const QList<Volume> &volumes)
+{
+    QStringList lines;
+    for (const Volume &volume : volumes)
+        lines.append(volume.mountPoint + (volume.available ? " (mounted)" : " (empty)"));
+    return lines;
+}
+
+} // namespace
+
+/// The volumes the system lists, the drive letters they get, and the paths and names on them.
 class tst_DriveMap : public QObject
 {
     Q_OBJECT
@@ -10,65 +30,39 @@ class tst_DriveMap : public QObject
 private Q_SLOTS:
     void toNative_data();
     void toNative();
-    void unknownDrives_data();
-    void unknownDrives();
     void names_data();
     void names();
     void lettersStayWithTheirVolumes();
+    void scan_data();
+    void scan();
+    void bindMounts();
 };
-
-namespace {
-const QString BackslashInName = QString(DriveMap::BackslashInName);
-
-QList<Volume> twoVolumes()
-{
-    return { { QStringLiteral("/media/usb"), true }, { QStringLiteral("/media/cdrom"), false } };
-}
-} // namespace
 
 void tst_DriveMap::toNative_data()
 {
     QTest::addColumn<QString>("drivePath");
-    QTest::addColumn<QString>("native");
+    QTest::addColumn<QString>("native"); // empty: no such drive
 
-    QTest::newRow("root") << "C:\\"
-                          << "/";
-    QTest::newRow("file at the root, doubled backslash") << "C:\\\\voice01.wav"
-                                                         << "/voice01.wav";
-    QTest::newRow("shell characters kept") << "C:\\$(id);`ls`&|.wav"
-                                           << "/$(id);`ls`&|.wav";
+    QTest::newRow("root") << "C:\\" << QString("/");
+    QTest::newRow("file at the root, doubled backslash") << "C:\\\\voice01.wav" << QString("/voice01.wav");
     QTest::newRow("backslash inside a name") << "C:\\tmp\\a" + BackslashInName + "b.wav"
                                              << "/tmp/a\\b.wav";
-    QTest::newRow("second drive root") << "D:\\"
-                                       << "/media/usb";
-    QTest::newRow("unavailable drive still maps") << "E:\\x.wav"
-                                                  << "/media/cdrom/x.wav";
+    QTest::newRow("second drive root") << "D:\\" << QString("/media/usb");
+    QTest::newRow("unavailable drive still maps") << "e:\\x.wav" << QString("/media/cdrom/x.wav");
+    QTest::newRow("no such letter") << "Q:\\x.wav" << QString();
+    QTest::newRow("empty") << "" << QString();
 }
 
 void tst_DriveMap::toNative()
 {
     QFETCH(QString, drivePath);
     QFETCH(QString, native);
-    const DriveMap drives(twoVolumes);
-    QCOMPARE(drives.toNative(drivePath), native);
-}
-
-void tst_DriveMap::unknownDrives_data()
-{
-    QTest::addColumn<QString>("drivePath");
-    QTest::newRow("no such letter") << "Q:\\x.wav";
-    QTest::newRow("relative") << "tmp\\x.wav";
-    QTest::newRow("empty") << "";
-}
-
-void tst_DriveMap::unknownDrives()
-{
-    QFETCH(QString, drivePath);
-    const DriveMap drives(twoVolumes);
+    const DriveMap drives([] { return QList<Volume> { { "/media/usb", true }, { "/media/cdrom", false } }; });
     try {
-        drives.toNative(drivePath);
-        QFAIL("no error raised");
+        QCOMPARE(drives.toNative(drivePath), native);
+        QVERIFY(!native.isEmpty());
     } catch (const DesktopError &error) {
+        QVERIFY2(native.isEmpty(), qPrintable(error.description));
         QCOMPARE(error.number, int(DesktopError::PathNotFound));
         QVERIFY(error.description.contains(drivePath));
     }
@@ -77,18 +71,15 @@ void tst_DriveMap::unknownDrives()
 void tst_DriveMap::names_data()
 {
     QTest::addColumn<QByteArray>("native");
-    QTest::addColumn<QString>("driveForm");
+    QTest::addColumn<QString>("driveForm"); // empty: the name cannot be written in drive form
     QTest::addColumn<QString>("shown");
 
-    QTest::newRow("plain") << QByteArray("voice01.wav") << "voice01.wav"
-                           << "voice01.wav";
+    const QString czech = QString::fromUtf8("žluťoučký.wav");
+    QTest::newRow("non-ASCII") << czech.toUtf8() << czech << czech;
     QTest::newRow("backslash") << QByteArray("a\\b.wav") << "a" + BackslashInName + "b.wav"
                                << "a\\b.wav";
-    QTest::newRow("non-ASCII") << QString::fromUtf8("žluťoučký.wav").toUtf8() << QString::fromUtf8("žluťoučký.wav")
-                               << QString::fromUtf8("žluťoučký.wav");
-    QTest::newRow("invalid UTF-8 has no drive form") << QByteArray("bad\xff.wav") << QString() << QString();
-    QTest::newRow("native U+F05C has no drive form")
-        << QString("a" + BackslashInName + ".wav").toUtf8() << QString() << QString();
+    QTest::newRow("invalid UTF-8") << QByteArray("bad\xff.wav") << QString() << QString();
+    QTest::newRow("native U+F05C") << QString("a" + BackslashInName + ".wav").toUtf8() << QString() << QString();
 }
 
 void tst_DriveMap::names()
@@ -105,24 +96,22 @@ void tst_DriveMap::names()
 
 void tst_DriveMap::lettersStayWithTheirVolumes()
 {
-    QList<Volume> volumes = { { QStringLiteral("/media/usb"), true } };
+    QList<Volume> volumes = { { "/media/usb", true } };
     DriveMap drives([&volumes] { return volumes; });
     QCOMPARE(drives.drives(), QStringList({ "C:", "D:" }));
     QVERIFY(drives.isAvailable("c:"));
 
     // A stick pulled out keeps its letter but is unavailable; a new volume takes the next letter.
-    volumes = { { QStringLiteral("/media/cdrom"), true } };
+    volumes = { { "/media/cdrom", true } };
     drives.rescan();
     QCOMPARE(drives.drives(), QStringList({ "C:", "D:", "E:" }));
     QVERIFY(!drives.isAvailable("D:"));
     QCOMPARE(drives.mountPoint("E:"), QStringLiteral("/media/cdrom"));
 
-    volumes = { { QStringLiteral("/media/cdrom"), true }, { QStringLiteral("/media/usb"), true } };
+    volumes = { { "/media/cdrom", true }, { "/media/usb", true } };
     drives.rescan();
     QCOMPARE(drives.mountPoint("D:"), QStringLiteral("/media/usb"));
-    QVERIFY(drives.isAvailable("D:"));
-    QVERIFY(!drives.isAvailable("F:"));
-    QCOMPARE(drives.mountPoint("F:"), QString());
+    QVERIFY(drives.isAvailable("D:") && !drives.isAvailable("F:"));
 
     // Letters end at Z:; volumes past it are left out.
     volumes.clear();
@@ -132,6 +121,49 @@ void tst_DriveMap::lettersStayWithTheirVolumes()
     QCOMPARE(drives.drives().size(), 24);
     QCOMPARE(drives.drives().last(), QStringLiteral("Z:"));
     QCOMPARE(drives.mountPoint("Z:"), QStringLiteral("/media/v20"));
+}
+
+void tst_DriveMap::scan_data()
+{
+    QTest::addColumn<QString>("name"); // of the mountinfo and fstab files
+    QTest::addColumn<QStringList>("expected");
+
+    // Pseudo file systems, system folders, network mounts outside the removable folders and
+    // single-file binds are left out.
+    QTest::newRow("desktop") << "desktop"
+                             << QStringList { "/data (mounted)", "/run/media/anna/SOUNDS (mounted)",
+                                    "/media/anna/USB STICK (mounted)", "/mnt/nas (mounted)",
+                                    "/media/anna/sshbox (mounted)", "/media/cdrom0 (empty)", "/cdrom (empty)",
+                                    "/mnt/backup (empty)", "/media/dvd (empty)" };
+    QTest::newRow("octal escapes decoded, inexact names left out")
+        << "escapes"
+        << QStringList { "/media/anna/My Sounds\tTab (mounted)", "/media/anna/back\\slash (mounted)",
+               QStringLiteral("/media/anna/été (mounted)"), "/media/anna/new\nline (mounted)",
+               "/media/Optical Drive (empty)" };
+    QTest::newRow("automount points are empty until mounted; stacked mounts listed once")
+        << "automount" << QStringList { "/mnt/backup (mounted)", "/media/stacked (mounted)", "/media/cdrom0 (empty)" };
+}
+
+void tst_DriveMap::scan()
+{
+    QFETCH(QString, name);
+    QFETCH(QStringList, expected);
+    QCOMPARE(describe(scanVolumes(DataFolder + "mountinfo-" + name, DataFolder + "fstab-" + name)), expected);
+}
+
+void tst_DriveMap::bindMounts()
+{
+    // Only bind mounts are looked up, so an unreachable network mount never blocks the scan.
+    QSet<QString> asked;
+    const auto isFolder = [&](const QString &path) {
+        asked.insert(path);
+        return path == QLatin1String("/mnt/music");
+    };
+    QFile mountInfo(DataFolder + "mountinfo-desktop");
+    QVERIFY(mountInfo.open(QIODevice::ReadOnly));
+    const QStringList volumes = describe(parseVolumes(mountInfo.readAll(), QByteArray(), isFolder));
+    QCOMPARE(asked, (QSet<QString> { "/media/anna/hosts", "/mnt/music" }));
+    QVERIFY(volumes.contains("/mnt/music (mounted)") && !volumes.contains("/media/anna/hosts (mounted)"));
 }
 
 QTEST_GUILESS_MAIN(tst_DriveMap)
