@@ -134,12 +134,9 @@ QString tst_HelpViewer::compile(const QString &name, const QString &options, con
               .arg(name, options, files.join('\n'));
     QProcess chmcmd;
     chmcmd.setWorkingDirectory(source);
-    if (!writeFile(source + '/' + name + ".hhp", project.toUtf8()))
-        return {};
-    chmcmd.start(QStringLiteral("chmcmd"), { "--no-html-scan", name + ".hhp" });
-    if (!chmcmd.waitForFinished(60000) || chmcmd.exitCode() != 0)
-        return {};
-    return source + '/' + name + ".chm";
+    if (writeFile(source + '/' + name + ".hhp", project.toUtf8()))
+        chmcmd.start(QStringLiteral("chmcmd"), { "--no-html-scan", name + ".hhp" });
+    return chmcmd.waitForFinished(60000) && chmcmd.exitCode() == 0 ? source + '/' + name + ".chm" : QString();
 }
 
 void tst_HelpViewer::readerOpensAtDefaultTopic_data()

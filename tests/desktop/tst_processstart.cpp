@@ -176,49 +176,42 @@ void tst_ProcessStart::peDetection()
 
 void tst_ProcessStart::wineStartOrRefusal_data()
 {
+    QTest::addColumn<QString>("wine"); // "wine", "wine32" (with the 32-bit loader) or none
     QTest::addColumn<PeMachine>("machine");
-    QTest::addColumn<bool>("wine32");
-    QTest::addColumn<QString>("wine");
     QTest::addColumn<QString>("argument");
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("result"); // the argument as the tool gets it, or part of the error
 
-    const QString wine = "/usr/bin/wine";
-    QTest::newRow("64-bit") << PeMachine::X86_64 << false << wine << QString::fromUtf8("/tmp/My é/.hidden/v.1.wav") << 0
+    const auto x64 = PeMachine::X86_64;
+    const int badName = DesktopError::BadFileName, notFound = DesktopError::FileNotFound;
+    QTest::newRow("64-bit") << "wine" << x64 << QString::fromUtf8("/tmp/My é/.hidden/v.1.wav") << 0
                             << QString::fromUtf8("Z:\\tmp\\My é\\.hidden\\v.1.wav");
-    QTest::newRow("32-bit with wine32, no argument") << PeMachine::I386 << true << wine << QString() << 0 << QString();
+    QTest::newRow("32-bit, no argument") << "wine32" << PeMachine::I386 << QString() << 0 << QString();
     // Refused: Wine could not hand these names to the tool, which would fail without a word.
     QTest::newRow("backslash, wildcard, quote, pipe")
-        << PeMachine::X86_64 << true << wine << "/a/b\\s*\"|\".wav" << int(DesktopError::BadFileName)
-        << "/a/b\\s*\"|\".wav: a Windows program cannot open";
-    QTest::newRow("control character") << PeMachine::X86_64 << true << wine << "/a/two\nlines.wav"
-                                       << int(DesktopError::BadFileName) << "/a/two\nlines.wav:";
-    QTest::newRow("trailing space") << PeMachine::X86_64 << true << wine << "/a/voice.wav "
-                                    << int(DesktopError::BadFileName) << "/a/voice.wav :";
-    QTest::newRow("folder ending in a dot") << PeMachine::X86_64 << true << wine << "/a/take 2./voice.wav"
-                                            << int(DesktopError::BadFileName) << "/a/take 2./voice.wav:";
-    QTest::newRow("no wine") << PeMachine::X86_64 << true << QString() << "/a.wav" << int(DesktopError::FileNotFound)
-                             << "/d/tool.exe is a Windows program and needs Wine: install the wine package";
-    QTest::newRow("32-bit without wine32")
-        << PeMachine::I386 << false << wine << "/a.wav" << int(DesktopError::FileNotFound)
-        << "dpkg --add-architecture i386, apt-get update, apt-get install wine32:i386";
-    QTest::newRow("another processor") << PeMachine::Other << true << wine << "/a.wav"
+        << "wine" << x64 << "/a/b\\*\"|.wav" << badName << "/a/b\\*\"|.wav:";
+    QTest::newRow("control character") << "wine" << x64 << "/a/two\nlines.wav" << badName << "/a/two\nlines.wav:";
+    QTest::newRow("trailing space") << "wine" << x64 << "/a/voice.wav " << badName << "/a/voice.wav :";
+    QTest::newRow("folder ending in a dot") << "wine" << x64 << "/a/take 2./v.wav" << badName << "/a/take 2./v.wav:";
+    QTest::newRow("no wine") << "" << x64 << "/a.wav" << notFound << "/d/tool.exe is a Windows program and needs Wine";
+    QTest::newRow("32-bit without wine32") << "wine" << PeMachine::I386 << "/a.wav" << notFound << "wine32:i386";
+    QTest::newRow("another processor") << "wine32" << PeMachine::Other << "/a.wav"
                                        << int(DesktopError::PathFileAccessError)
                                        << "/d/tool.exe: it is a Windows program for another processor";
 }
 
 void tst_ProcessStart::wineStartOrRefusal()
 {
-    QFETCH(PeMachine, machine);
-    QFETCH(bool, wine32);
     QFETCH(QString, wine);
+    QFETCH(PeMachine, machine);
     QFETCH(QString, argument);
     QFETCH(int, number);
     QFETCH(QString, result);
     try {
-        const ToolStart start = wineStart("/d/tool.exe", machine, argument, { wine, wine32 });
+        const ToolStart start = wineStart(
+            "/d/tool.exe", machine, argument, { wine.isEmpty() ? wine : "/usr/bin/wine", wine == "wine32" });
         QCOMPARE(number, 0);
-        QCOMPARE(start.program, wine);
+        QCOMPARE(start.program, QStringLiteral("/usr/bin/wine"));
         QCOMPARE(start.arguments,
             QStringList { "/d/tool.exe" } + (result.isEmpty() ? QStringList() : QStringList { result }));
     } catch (const DesktopError &error) {
