@@ -1,28 +1,64 @@
+#include "app/QtDesktopServices.h"
 #include "app/desktop/DesktopError.h"
 #include "app/desktop/DriveMap.h"
 #include "app/desktop/ProcessStart.h"
+#include "app/desktop/Volumes.h"
 #include "app/desktop/WineTool.h"
 #include "support/FakeDesktop.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QtEndian>
 
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(PeMachine)
 
-/// Starts the recorder stub as a real detached process and reads back what it saw; reads real
-/// mingw-built PE files and damaged copies of them. The rest is pure rules.
-class tst_ProcessStart : public QObject
+namespace {
+
+const QString DataFolder = QStringLiteral(OMBRIX_TEST_SOURCE_DIR "/desktop/data/");
+
+// One line per volume, so that a mismatch shows which one and how.
+QStringList describe(const QList<Volume> &volumes)
+{
+    QStringList lines;
+    for (const Volume &volume : volumes)
+        lines.append(volume.mountPoint + (volume.available ? " (mounted)" : " (empty)"));
+    return lines;
+}
+
+QByteArray toolBytes(const char *name)
+{
+    QFile file(qEnvironmentVariable("OMBRIX_PE_TOOLS") + QLatin1Char('/') + QLatin1String(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+/// The desktop below the program: drive letters for the volumes the system lists, the tools
+/// started for real (a recorder stub stands in, and reads back what it saw), Windows tools by
+/// their real mingw-built files and damaged copies, and the real message boxes.
+class tst_Desktop : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void init();
     void cleanup();
+    void toNative_data();
+    void toNative();
+    void backslashInNames();
+    void lettersStayWithTheirVolumes();
+    void scan_data();
+    void scan();
+    void bindMounts();
     void runsHiddenDetachedAndUnwaited();
     void windowsProgramRunsThroughWine();
     void unstartablePrograms_data();
@@ -32,6 +68,8 @@ private Q_SLOTS:
     void wineStartOrRefusal_data();
     void wineStartOrRefusal();
     void environment();
+    void messageBoxes_data();
+    void messageBoxes();
 
 private:
     QString record(qint64 pid, const char *name) const
@@ -44,13 +82,7 @@ private:
     std::unique_ptr<DriveMap> drives;
 };
 
-static QByteArray toolBytes(const char *name)
-{
-    QFile file(qEnvironmentVariable("OMBRIX_PE_TOOLS") + QLatin1Char('/') + QLatin1String(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void tst_ProcessStart::init()
+void tst_Desktop::init()
 {
     work = std::make_unique<QTemporaryDir>();
     QVERIFY(work->isValid() && QDir(work->path()).mkpath("data") && QDir(work->path()).mkpath("records"));
@@ -60,13 +92,122 @@ void tst_ProcessStart::init()
     drives = std::make_unique<DriveMap>(DriveMap::Scanner());
 }
 
-void tst_ProcessStart::cleanup()
+void tst_Desktop::cleanup()
 {
     // Let every recorder still waiting finish before its folder goes away.
     QVERIFY(QFile(work->filePath("records/release")).open(QIODevice::WriteOnly));
 }
 
-void tst_ProcessStart::runsHiddenDetachedAndUnwaited()
+void tst_Desktop::toNative_data()
+{
+    QTest::addColumn<QString>("drivePath");
+    QTest::addColumn<QString>("native"); // empty: no such drive
+
+    QTest::newRow("root") << "C:\\" << QString("/");
+    QTest::newRow("file at the root, doubled backslash") << "C:\\\\voice01.wav" << QString("/voice01.wav");
+    QTest::newRow("second drive root") << "D:\\" << QString("/media/usb");
+    QTest::newRow("unavailable drive still maps") << "e:\\x.wav" << QString("/media/cdrom/x.wav");
+    QTest::newRow("no such letter") << "Q:\\x.wav" << QString();
+    QTest::newRow("empty") << "" << QString();
+}
+
+void tst_Desktop::toNative()
+{
+    QFETCH(QString, drivePath);
+    QFETCH(QString, native);
+    const DriveMap drives([] { return QList<Volume> { { "/media/usb", true }, { "/media/cdrom", false } }; });
+    try {
+        QCOMPARE(drives.toNative(drivePath), native);
+        QVERIFY(!native.isEmpty());
+    } catch (const DesktopError &error) {
+        QVERIFY2(native.isEmpty(), qPrintable(error.description));
+        QCOMPARE(error.number, int(DesktopError::PathNotFound));
+        QVERIFY(error.description.contains(drivePath));
+    }
+}
+
+void tst_Desktop::backslashInNames()
+{
+    // A backslash inside a native name has a stand-in in drive form, shown as the backslash it is.
+    const QString driveForm = DriveMap::nameToDriveForm("a\\b.wav");
+    QCOMPARE(driveForm, "a" + QString(DriveMap::BackslashInName) + "b.wav");
+    QCOMPARE(DriveMap::displayName(driveForm), QStringLiteral("a\\b.wav"));
+    QCOMPARE(DriveMap::nameToNative(driveForm), QByteArray("a\\b.wav"));
+}
+
+void tst_Desktop::lettersStayWithTheirVolumes()
+{
+    QList<Volume> volumes = { { "/media/usb", true } };
+    DriveMap drives([&volumes] { return volumes; });
+    QCOMPARE(drives.drives(), QStringList({ "C:", "D:" }));
+    QVERIFY(drives.isAvailable("c:"));
+
+    // A stick pulled out keeps its letter but is unavailable; a new volume takes the next letter.
+    volumes = { { "/media/cdrom", true } };
+    drives.rescan();
+    QCOMPARE(drives.drives(), QStringList({ "C:", "D:", "E:" }));
+    QVERIFY(!drives.isAvailable("D:"));
+    QCOMPARE(drives.mountPoint("E:"), QStringLiteral("/media/cdrom"));
+
+    volumes = { { "/media/cdrom", true }, { "/media/usb", true } };
+    drives.rescan();
+    QCOMPARE(drives.mountPoint("D:"), QStringLiteral("/media/usb"));
+    QVERIFY(drives.isAvailable("D:") && !drives.isAvailable("F:"));
+
+    // Letters end at Z:; volumes past it are left out.
+    volumes.clear();
+    for (int i = 0; i < 30; ++i)
+        volumes.append({ QStringLiteral("/media/v%1").arg(i), true });
+    drives.rescan();
+    QCOMPARE(drives.drives().size(), 24);
+    QCOMPARE(drives.drives().last(), QStringLiteral("Z:"));
+    QCOMPARE(drives.mountPoint("Z:"), QStringLiteral("/media/v20"));
+}
+
+void tst_Desktop::scan_data()
+{
+    QTest::addColumn<QString>("name"); // of the mountinfo and fstab files
+    QTest::addColumn<QStringList>("expected");
+
+    // Pseudo file systems, system folders, network mounts outside the removable folders and
+    // single-file binds are left out.
+    QTest::newRow("desktop") << "desktop"
+                             << QStringList { "/data (mounted)", "/run/media/anna/SOUNDS (mounted)",
+                                    "/media/anna/USB STICK (mounted)", "/mnt/nas (mounted)",
+                                    "/media/anna/sshbox (mounted)", "/media/cdrom0 (empty)", "/cdrom (empty)",
+                                    "/mnt/backup (empty)", "/media/dvd (empty)" };
+    QTest::newRow("octal escapes decoded, inexact names left out")
+        << "escapes"
+        << QStringList { "/media/anna/My Sounds\tTab (mounted)", "/media/anna/back\\slash (mounted)",
+               QStringLiteral("/media/anna/été (mounted)"), "/media/anna/new\nline (mounted)",
+               "/media/Optical Drive (empty)" };
+    QTest::newRow("automount points are empty until mounted; stacked mounts listed once")
+        << "automount" << QStringList { "/mnt/backup (mounted)", "/media/stacked (mounted)", "/media/cdrom0 (empty)" };
+}
+
+void tst_Desktop::scan()
+{
+    QFETCH(QString, name);
+    QFETCH(QStringList, expected);
+    QCOMPARE(describe(scanVolumes(DataFolder + "mountinfo-" + name, DataFolder + "fstab-" + name)), expected);
+}
+
+void tst_Desktop::bindMounts()
+{
+    // Only bind mounts are looked up, so an unreachable network mount never blocks the scan.
+    QSet<QString> asked;
+    const auto isFolder = [&](const QString &path) {
+        asked.insert(path);
+        return path == QLatin1String("/mnt/music");
+    };
+    QFile mountInfo(DataFolder + "mountinfo-desktop");
+    QVERIFY(mountInfo.open(QIODevice::ReadOnly));
+    const QStringList volumes = describe(parseVolumes(mountInfo.readAll(), QByteArray(), isFolder));
+    QCOMPARE(asked, (QSet<QString> { "/media/anna/hosts", "/mnt/music" }));
+    QVERIFY(volumes.contains("/mnt/music (mounted)") && !volumes.contains("/media/anna/hosts (mounted)"));
+}
+
+void tst_Desktop::runsHiddenDetachedAndUnwaited()
 {
     // As a conversion builds it: tool string, folder, one backslash, name. The name arrives as one
     // argument, byte for byte, and no shell ever reads it.
@@ -94,7 +235,7 @@ void tst_ProcessStart::runsHiddenDetachedAndUnwaited()
     QTRY_VERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(pid)));
 }
 
-void tst_ProcessStart::windowsProgramRunsThroughWine()
+void tst_Desktop::windowsProgramRunsThroughWine()
 {
     // A recorder stands in for the wine on PATH; the tool has no run bit, as from a zip.
     QVERIFY(QDir(work->path()).mkpath("bin"));
@@ -115,7 +256,7 @@ void tst_ProcessStart::windowsProgramRunsThroughWine()
     QVERIFY(environment.contains("WINEDLLOVERRIDES=winemenubuilder.exe=d") && environment.contains("WINEDEBUG=-all"));
 }
 
-void tst_ProcessStart::unstartablePrograms_data()
+void tst_Desktop::unstartablePrograms_data()
 {
     QTest::addColumn<QString>("commandLine");
     QTest::addColumn<int>("number");
@@ -129,7 +270,7 @@ void tst_ProcessStart::unstartablePrograms_data()
     QTest::newRow("never from PATH") << "sh C:\\x.wav" << int(DesktopError::FileNotFound) << "/sh";
 }
 
-void tst_ProcessStart::unstartablePrograms()
+void tst_Desktop::unstartablePrograms()
 {
     QFETCH(QString, commandLine);
     QFETCH(int, number);
@@ -143,7 +284,7 @@ void tst_ProcessStart::unstartablePrograms()
     }
 }
 
-void tst_ProcessStart::peDetection_data()
+void tst_Desktop::peDetection_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<PeMachine>("machine");
@@ -164,7 +305,7 @@ void tst_ProcessStart::peDetection_data()
     QTest::newRow("shell script") << QByteArray("#!/bin/sh\nexec oggenc \"$1\"\n").repeated(8) << PeMachine::NotWindows;
 }
 
-void tst_ProcessStart::peDetection()
+void tst_Desktop::peDetection()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(PeMachine, machine);
@@ -174,7 +315,7 @@ void tst_ProcessStart::peDetection()
     QCOMPARE(peMachine(file.fileName()), machine);
 }
 
-void tst_ProcessStart::wineStartOrRefusal_data()
+void tst_Desktop::wineStartOrRefusal_data()
 {
     QTest::addColumn<QString>("wine"); // "wine", "wine32" (with the 32-bit loader) or none
     QTest::addColumn<PeMachine>("machine");
@@ -200,7 +341,7 @@ void tst_ProcessStart::wineStartOrRefusal_data()
                                        << "/d/tool.exe: it is a Windows program for another processor";
 }
 
-void tst_ProcessStart::wineStartOrRefusal()
+void tst_Desktop::wineStartOrRefusal()
 {
     QFETCH(QString, wine);
     QFETCH(PeMachine, machine);
@@ -220,7 +361,7 @@ void tst_ProcessStart::wineStartOrRefusal()
     }
 }
 
-void tst_ProcessStart::environment()
+void tst_Desktop::environment()
 {
     const auto sorted = [](QStringList list) {
         list.sort();
@@ -238,5 +379,60 @@ void tst_ProcessStart::environment()
             "WINEDLLOVERRIDES=d3dx9=n;winemenubuilder.exe=d" }));
 }
 
-QTEST_GUILESS_MAIN(tst_ProcessStart)
-#include "tst_processstart.moc"
+void tst_Desktop::messageBoxes_data()
+{
+    QTest::addColumn<int>("flags"); // -1: an error report
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<int>("key"); // none: the only button is clicked
+    QTest::addColumn<int>("answer");
+
+    const int none = Qt::Key_unknown, ok = DesktopServices::Ok;
+    QTest::newRow("16 critical") << 16 << int(QMessageBox::Critical) << none << ok;
+    QTest::newRow("48 warning") << 48 << int(QMessageBox::Warning) << none << ok;
+    QTest::newRow("64 information") << 64 << int(QMessageBox::Information) << none << ok;
+    QTest::newRow("36 question, Return answers Yes")
+        << 36 << int(QMessageBox::Question) << int(Qt::Key_Return) << int(DesktopServices::Yes);
+    QTest::newRow("36 question, Escape answers No")
+        << 36 << int(QMessageBox::Question) << int(Qt::Key_Escape) << int(DesktopServices::No);
+    QTest::newRow("error report") << -1 << int(QMessageBox::Critical) << none << ok;
+}
+
+void tst_Desktop::messageBoxes()
+{
+    QFETCH(int, flags);
+    QFETCH(int, icon);
+    QFETCH(int, key);
+    QFETCH(int, answer);
+    const QString text = flags < 0 ? QStringLiteral("Run-time error '53':\n\nFile not found: x") : QStringLiteral("t");
+
+    QtDesktopServices desktop;
+    QWidget owner;
+    owner.show();
+    bool seen = false;
+    const auto check = [&](QMessageBox *box) {
+        QCOMPARE(box->windowTitle(), QStringLiteral("Ombrix Converter"));
+        QCOMPARE(box->text(), text);
+        QCOMPARE(int(box->icon()), icon);
+        const bool yesNo = flags > 0 && DesktopServices::asksYesNo(flags);
+        QCOMPARE(box->buttons().size(), yesNo ? 2 : 1);
+        QVERIFY(box->button(yesNo ? QMessageBox::Yes : QMessageBox::Ok));
+        if (yesNo)
+            QCOMPARE(box->defaultButton(), box->button(QMessageBox::Yes));
+        key != Qt::Key_unknown ? QTest::keyClick(box, Qt::Key(key)) : box->buttons().first()->click();
+    };
+    QTimer::singleShot(0, this, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            seen = true;
+            check(box);
+            box->close(); // still up only when a check failed
+        }
+    });
+    if (flags < 0)
+        desktop.reportError(&owner, { DesktopError::FileNotFound, QStringLiteral("File not found: x") });
+    else
+        QCOMPARE(desktop.messageBox(&owner, text, flags, QStringLiteral("Ombrix Converter")), answer);
+    QVERIFY(seen);
+}
+
+QTEST_MAIN(tst_Desktop)
+#include "tst_desktop.moc"
