@@ -178,7 +178,7 @@ void tst_HelpViewer::viewerShowsPagesAndContents()
     const quintptr id = openHelpViewer(&owner, withWindows, Reader);
     QWidget *viewer = viewerPart(&owner);
     QVERIFY(id != 0 && viewer && viewer->winId() == WId(id));
-    // A window of its own, which leaves its owner usable; test_help shows it transient for it.
+    // A window of its own that leaves its owner usable (e2e test_help: transient for it).
     QVERIFY(viewer->isWindow() && viewer->isVisible() && !viewer->isModal());
     QVERIFY(owner.isEnabled() && !QApplication::activeModalWidget());
 
