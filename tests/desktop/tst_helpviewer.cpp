@@ -44,24 +44,9 @@ template<class Part = QWidget> Part *viewerPart(QWidget *owner, const char *name
 bool showsColour(QWidget *widget, QRgb colour)
 {
     const QImage image = widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (image.pixel(x, y) == colour)
-                return true;
-        }
-    }
-    return false;
-}
-
-// What the helper makes of a file: the content, or the problem.
-std::pair<HelpContent, QString> readHelp(const QString &file)
-{
-    HelpReader reader(Reader);
-    QSignalSpy finished(&reader, &HelpReader::finished);
-    reader.read(file);
-    if (!finished.wait(HelpReader::TimeoutMs * 2))
-        return { {}, QStringLiteral("no answer") };
-    return { finished[0][0].value<HelpContent>(), finished[0][1].toString() };
+    const auto *pixels = reinterpret_cast<const QRgb *>(image.constBits());
+    const auto *end = pixels + image.sizeInBytes() / sizeof(QRgb);
+    return std::find(pixels, end, colour) != end;
 }
 
 } // namespace
@@ -75,11 +60,9 @@ private slots:
     void readerOpensAtDefaultTopic_data();
     void readerOpensAtDefaultTopic();
     void viewerShowsPagesAndContents();
-    void sitemapMarkup_data();
     void sitemapMarkup();
     void damagedFiles_data();
     void damagedFiles();
-    void hostileNamesNotServed_data();
     void hostileNamesNotServed();
 
 private:
@@ -151,13 +134,9 @@ QString tst_HelpViewer::compile(const QString &name, const QString &options, con
               .arg(name, options, files.join('\n'));
     QProcess chmcmd;
     chmcmd.setWorkingDirectory(source);
-    if (!writeFile(source + '/' + name + ".hhp", project.toUtf8()))
-        return {};
-    chmcmd.start(QStringLiteral("chmcmd"), { "--no-html-scan", name + ".hhp" });
-    if (!chmcmd.waitForFinished(60000) || chmcmd.exitCode() != 0)
-        return {};
-    const QString output = work.filePath(name + ".chm");
-    return QFile::rename(source + '/' + name + ".chm", output) ? output : QString();
+    if (writeFile(source + '/' + name + ".hhp", project.toUtf8()))
+        chmcmd.start(QStringLiteral("chmcmd"), { "--no-html-scan", name + ".hhp" });
+    return chmcmd.waitForFinished(60000) && chmcmd.exitCode() == 0 ? source + '/' + name + ".chm" : QString();
 }
 
 void tst_HelpViewer::readerOpensAtDefaultTopic_data()
@@ -166,10 +145,10 @@ void tst_HelpViewer::readerOpensAtDefaultTopic_data()
     QTest::addColumn<QString>("topic");
     QTest::addColumn<QStringList>("objects");
 
-    const QStringList all { "index.htm", "sub/second.htm", "long.htm", "style/help.css", "images/mark.png" };
-    // The window's start page wins over the #SYSTEM default topic, which wins over the first page.
-    QTest::newRow("window start page") << withWindows << "/index.htm" << all;
-    QTest::newRow("system default topic") << withSystemTopic << "/other.htm" << all;
+    // The #SYSTEM default topic wins over the first page; the viewer test shows that a window's
+    // start page wins over both.
+    QTest::newRow("system default topic")
+        << withSystemTopic << "/other.htm" << QStringList { "long.htm", "images/mark.png", "sub/second.htm" };
     QTest::newRow("first page") << withoutTopic << "/a_page.htm" << QStringList { "a_page.htm", "b_page.htm" };
 }
 
@@ -179,8 +158,12 @@ void tst_HelpViewer::readerOpensAtDefaultTopic()
     QFETCH(QString, topic);
     QFETCH(QStringList, objects);
 
-    const auto [content, problem] = readHelp(file);
-    QCOMPARE(problem, QString());
+    HelpReader reader(Reader);
+    QSignalSpy finished(&reader, &HelpReader::finished);
+    reader.read(file);
+    QVERIFY(finished.wait(HelpReader::TimeoutMs * 2));
+    const auto content = finished[0][0].value<HelpContent>();
+    QCOMPARE(finished[0][1].toString(), QString());
     QCOMPARE(content.topic, topic);
     // Every object reads back whole, also a page that spans several reset intervals.
     for (const QString &object : objects)
@@ -195,15 +178,14 @@ void tst_HelpViewer::viewerShowsPagesAndContents()
     const quintptr id = openHelpViewer(&owner, withWindows, Reader);
     QWidget *viewer = viewerPart(&owner);
     QVERIFY(id != 0 && viewer && viewer->winId() == WId(id));
-    // A window of its own, transient for its owner, which stays usable.
+    // A window of its own that leaves its owner usable (e2e test_help: transient for it).
     QVERIFY(viewer->isWindow() && viewer->isVisible() && !viewer->isModal());
-    QCOMPARE(viewer->windowHandle()->transientParent(), owner.windowHandle());
     QVERIFY(owner.isEnabled() && !QApplication::activeModalWidget());
 
+    // The window's start page, over the #SYSTEM default topic (other.htm).
     auto *browser = viewerPart<QTextBrowser>(&owner, "helpBrowser");
     QVERIFY(QTest::qWaitForWindowExposed(viewer));
     QTRY_COMPARE(browser->source().path(), QStringLiteral("/index.htm"));
-    QCOMPARE(viewer->windowTitle(), QStringLiteral("Test help windows"));
     QTRY_VERIFY(showsColour(browser->viewport(), HeadingColour) && showsColour(browser->viewport(), MarkColour));
 
     // The sitemap's entries, nested as its lists are; the page shown is the current entry.
@@ -227,8 +209,7 @@ void tst_HelpViewer::viewerShowsPagesAndContents()
     // A click on an entry shows its page; without the style sheet it keeps the default colour,
     // so the colour came from the file.
     QTest::mouseClick(contents->viewport(), Qt::LeftButton, {}, contents->visualItemRect(other).center());
-    QTRY_COMPARE(browser->source().path(), QStringLiteral("/other.htm"));
-    QVERIFY(browser->toPlainText().contains("Other page"));
+    QTRY_VERIFY(browser->toPlainText().contains("Other page"));
     QVERIFY(!showsColour(browser->viewport(), HeadingColour));
 
     // Ctrl+F finds in the page.
@@ -238,39 +219,23 @@ void tst_HelpViewer::viewerShowsPagesAndContents()
     QTest::keyClicks(find, QStringLiteral("page"));
     QTest::keyClick(find, Qt::Key_Return);
     QCOMPARE(browser->textCursor().selectedText(), QStringLiteral("page"));
-
-    // Asking again brings the same viewer forward.
-    viewer->showMinimized();
-    QCOMPARE(openHelpViewer(&owner, withWindows, Reader), id);
-    QCOMPARE(owner.findChildren<QWidget *>(QStringLiteral("helpViewer")).size(), 1);
-    QVERIFY(!(viewer->windowState() & Qt::WindowMinimized));
-}
-
-void tst_HelpViewer::sitemapMarkup_data()
-{
-    QTest::addColumn<QByteArray>("sitemap");
-    QTest::addColumn<QStringList>("entries"); // level, name and page of each
-
-    QTest::newRow("quoting, case and references")
-        << QByteArray("<UL><LI><OBJECT TYPE='text/sitemap'><PARAM NAME=Name VALUE='Tom &amp; Jerry'>"
-                      "<param name=\"local\" value=a.htm></OBJECT></UL>")
-        << QStringList { "0 Tom & Jerry a.htm" };
-    QTest::newRow("other objects, stray and unclosed markup")
-        << QByteArray("<ul><object type=\"text/site properties\"><param name=\"Name\" value=\"x\"></object></ul></ul>"
-                      "<li><object type=\"text/sitemap\"><param name=\"Name\" value=\"Top\"></object><ul><ul><li>"
-                      "<object type=\"text/sitemap\"><param name=\"Name\" value=\"Deep\"><param <<< > </object><object")
-            + QByteArray(100000, '<')
-        << QStringList { "0 Top ", "1 Deep " };
 }
 
 void tst_HelpViewer::sitemapMarkup()
 {
-    QFETCH(QByteArray, sitemap);
-    QFETCH(QStringList, entries);
+    // Quoting, case and references as help compilers write them; objects of other types, stray and
+    // unclosed markup.
+    const QByteArray sitemap
+        = QByteArray("<UL><LI><OBJECT TYPE='text/sitemap'><PARAM NAME=Name VALUE='Tom &amp; Jerry'>"
+                     "<param name=\"local\" value=a.htm></OBJECT></UL>"
+                     "<ul><object type=\"text/site properties\"><param name=\"Name\" value=\"x\"></object></ul></ul>"
+                     "<li><object type=\"text/sitemap\"><param name=\"Name\" value=\"Top\"></object><ul><ul><li>"
+                     "<object type=\"text/sitemap\"><param name=\"Name\" value=\"Deep\"><param <<< > </object><object")
+        + QByteArray(100000, '<');
     QStringList found;
     for (const ContentsEntry &entry : HelpReader::parseContents(sitemap))
         found << QStringLiteral("%1 %2 %3").arg(entry.level).arg(entry.name, entry.local);
-    QCOMPARE(found, entries);
+    QCOMPARE(found, QStringList({ "0 Tom & Jerry a.htm", "0 Top ", "1 Deep " }));
 }
 
 void tst_HelpViewer::damagedFiles_data()
@@ -292,8 +257,6 @@ void tst_HelpViewer::damagedFiles_data()
         return copy;
     };
 
-    QTest::newRow("missing") << QByteArray() << QByteArray() << "it does not exist";
-    QTest::newRow("zero length") << QByteArray("") << QByteArray() << "it is not a compiled help file";
     QTest::newRow("header cut short") << valid.left(0x5f) << QByteArray() << "it is not a compiled help file";
     // Each of these hangs or crashes chmlib itself: the listing walks in a circle, a division by
     // zero, a read far outside the buffer.
@@ -314,8 +277,7 @@ void tst_HelpViewer::damagedFiles()
     QFETCH(QByteArray, reader);
     QFETCH(QString, reason);
     const QString file = work.filePath(QStringLiteral("damaged.chm"));
-    QFile::remove(file);
-    QVERIFY(content.isNull() || writeFile(file, content));
+    QVERIFY(writeFile(file, content));
     QString program = reader.isEmpty() ? Reader : work.filePath(QStringLiteral("reader.sh"));
     if (reader == "absent")
         program = work.filePath(QStringLiteral("absent"));
@@ -327,14 +289,13 @@ void tst_HelpViewer::damagedFiles()
     QVERIFY(openHelpViewer(&owner, file, program) != 0);
     // The viewer's own window tells why and where it looked; nothing else appears.
     auto *browser = viewerPart<QTextBrowser>(&owner, "helpBrowser");
-    QVERIFY(viewerPart(&owner)->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!browser->toPlainText().isEmpty(), HelpReader::TimeoutMs + 2000);
     const QString text = browser->toPlainText();
     QVERIFY2(text.startsWith(QStringLiteral("Cannot open the help file damaged.chm: "))
             && text.contains(QRegularExpression(reason)) && text.contains(QDir::toNativeSeparators(work.path())),
         qPrintable(text));
     for (QWidget *window : QApplication::topLevelWidgets())
-        QVERIFY(!window->isVisible() || window == viewerPart(&owner));
+        QVERIFY(window->isVisible() == (window == viewerPart(&owner)));
 
     // Asked again for a file that is sound by then, the same viewer shows it.
     if (reader.isEmpty()) {
@@ -344,28 +305,22 @@ void tst_HelpViewer::damagedFiles()
     }
 }
 
-void tst_HelpViewer::hostileNamesNotServed_data()
-{
-    QTest::addColumn<QByteArray>("name"); // in place of "/other.htm", of the same length
-
-    QTest::newRow("parent folder") << QByteArray("/../er.htm");
-    QTest::newRow("network path") << QByteArray("//host/x.h");
-    QTest::newRow("control character") << QByteArray("/oth\x1br.htm");
-}
-
 void tst_HelpViewer::hostileNamesNotServed()
 {
-    QFETCH(QByteArray, name);
-    const QString hostile = work.filePath(QStringLiteral("hostile.chm"));
-    QVERIFY(writeFile(hostile, readFile(withWindows).replace("/other.htm", name)));
-
-    // The rest of the file is served, the renamed page under no name at all.
-    const auto [sound, soundProblem] = readHelp(withWindows);
-    const auto [read, problem] = readHelp(hostile);
+    // The helper passes on every name the file holds; those that could name a place outside it,
+    // or that no link can write, are not served.
+    QByteArray stream;
+    for (const char *field : { "/a.htm", "A", "/../a.htm", "B", "//host/a.htm", "C", "/sub\\a.htm", "D", "/a\x1b.htm",
+             "E", ":topic", "/a.htm", ":end", "" }) {
+        char length[4];
+        qToLittleEndian<quint32>(quint32(qstrlen(field)), length);
+        stream += QByteArray(length, 4) + field;
+    }
+    QString problem;
+    const HelpContent content = HelpReader::parse(stream, &problem);
     QCOMPARE(problem, QString());
-    QCOMPARE(read.topic, QStringLiteral("/index.htm"));
-    QVERIFY(sound.objects.contains("/other.htm") && !read.objects.contains("/other.htm"));
-    QCOMPARE(read.objects.size(), sound.objects.size() - 1);
+    QCOMPARE(content.objects.keys(), QStringList { "/a.htm" });
+    QCOMPARE(content.objects.value("/a.htm"), "A");
 }
 
 QTEST_MAIN(tst_HelpViewer)
