@@ -1,4 +1,6 @@
 #include "app/Main.h"
+#include "app/StatusBar.h"
+#include "app/desktop/KeyLockMonitor.h"
 #include "browser/DriveList.h"
 #include "browser/FileList.h"
 #include "browser/FolderList.h"
@@ -8,6 +10,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -15,7 +18,28 @@
 #include <QSignalSpy>
 #include <QTest>
 
-/// Main's form, load step, routing and quit, with the fake desktop and real temporary folders.
+namespace {
+
+const QStringList PanelTexts { "Ombrix Converter by Quelto", "NUM", "CAPS", "INS" };
+
+/// The darkest pixel of a panel's painted text: lower is darker.
+int darkest(QLabel *panel)
+{
+    const QImage image = panel->grab().toImage();
+    int least = 255 * 3;
+    for (int y = 3; y < image.height() - 3; ++y) {
+        for (int x = 3; x < image.width() - 3; ++x) {
+            const QColor c = image.pixelColor(x, y);
+            least = qMin(least, c.red() + c.green() + c.blue());
+        }
+    }
+    return least;
+}
+
+} // namespace
+
+/// Main's form, load step, routing, quit, tray and status bar, with the fake desktop and real
+/// temporary folders.
 class tst_Main : public QObject
 {
     Q_OBJECT
@@ -39,6 +63,16 @@ private Q_SLOTS:
     void shortcutsFromEveryControl_data();
     void shortcutsFromEveryControl();
     void aboutBlocksMainUntilClosed();
+    void hideThenAddAndRestoreOn513Or517Only_data();
+    void hideThenAddAndRestoreOn513Or517Only();
+    void minimizeAgainAddsWithCurrentHandles();
+    void unloadDeletes_data();
+    void unloadDeletes();
+    void noTrayKeepsWindowAndWarnsOnce_data();
+    void noTrayKeepsWindowAndWarnsOnce();
+    void panels();
+    void keyLocksFollowDesktop();
+    void insertTogglesOncePerPress();
 
 private:
     template<typename T> T *child(const char *name) const
@@ -50,6 +84,20 @@ private:
     }
     void select(const QString &name);
     void navigateTo(const QString &nativeFolder);
+    void showExposed()
+    {
+        main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(main.get()));
+    }
+    void showActive()
+    {
+        showExposed();
+        main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(main.get()));
+        QTRY_VERIFY(main->focusWidget());
+    }
+    void minimize() { child<QAction>("mnuMinimize")->trigger(); }
+    const TrayIconData &record() const { return main->state().trayIconData; }
 
     std::unique_ptr<FakeDesktop> desktop;
     std::unique_ptr<Main> main;
@@ -154,8 +202,7 @@ void tst_Main::geometry()
 
 void tst_Main::keyboardOrderAndFixedFrame()
 {
-    main->show();
-    QVERIFY(QTest::qWaitForWindowExposed(main.get()));
+    showExposed();
     QStringList order;
     QWidget *widget = child<QWidget>("Drive1");
     do {
@@ -351,9 +398,7 @@ void tst_Main::shortcutsFromEveryControl()
 {
     QFETCH(QString, focus);
     navigateTo(sounds->path());
-    main->show();
-    main->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(main.get()));
+    showActive();
     auto *widget = main->findChild<QWidget *>(focus);
     widget->setFocus();
     QTRY_VERIFY(widget->hasFocus());
@@ -373,9 +418,7 @@ void tst_Main::aboutBlocksMainUntilClosed()
 {
     navigateTo(sounds->path());
     select("voice01.wav");
-    main->show();
-    main->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(main.get()));
+    showActive();
 
     for (int round = 0; round < 2; ++round) {
         child<QAction>("mnuAbout")->trigger();
@@ -403,6 +446,229 @@ void tst_Main::aboutBlocksMainUntilClosed()
         QVERIFY(main->isEnabled());
         QTRY_COMPARE(QApplication::activeWindow(), main.get());
     }
+}
+
+void tst_Main::hideThenAddAndRestoreOn513Or517Only_data()
+{
+    QTest::addColumn<qint32>("mouseMessage");
+    QTest::addColumn<quint32>("otherWindow");
+    QTest::addColumn<quint32>("otherIcon");
+    QTest::addColumn<bool>("restores");
+
+    QTest::newRow("512 move") << 512 << 0u << 0u << false;
+    QTest::newRow("513 left press") << 513 << 0u << 0u << true;
+    QTest::newRow("514 left release") << 514 << 0u << 0u << false;
+    QTest::newRow("515 left double click") << 515 << 0u << 0u << false;
+    QTest::newRow("516 right press") << 516 << 0u << 0u << false;
+    QTest::newRow("517 right release") << 517 << 0u << 0u << true;
+    QTest::newRow("518 right double click") << 518 << 0u << 0u << false;
+    QTest::newRow("513 for another window") << 513 << 1u << 0u << false;
+    QTest::newRow("517 for another icon number") << 517 << 0u << 1u << false;
+}
+
+void tst_Main::hideThenAddAndRestoreOn513Or517Only()
+{
+    showExposed();
+    QFETCH(qint32, mouseMessage);
+    QFETCH(quint32, otherWindow);
+    QFETCH(quint32, otherIcon);
+    QFETCH(bool, restores);
+
+    minimize();
+    QCOMPARE(desktop->notifyCalls.size(), 1);
+    QCOMPARE(desktop->notifyCalls.first().message, quint32(DesktopServices::AddIcon));
+    QVERIFY2(!desktop->notifyCalls.first().ownerVisible, "the icon was added while the window was still shown");
+    const TrayIconData added = record();
+    QCOMPARE(added.cbSize, 88u);
+    QCOMPARE(added.uFlags, 7u);
+    QCOMPARE(added.uCallbackMessage, 512u);
+    QCOMPARE(added.tip(), QStringLiteral("Restore Ombrix Converter"));
+    TrayIconData target = added;
+    target.hWnd += otherWindow;
+    target.uID += otherIcon;
+    desktop->clickTray(target, mouseMessage);
+
+    QCOMPARE(main->state().trayMessage, otherWindow || otherIcon ? 0 : mouseMessage);
+    QCOMPARE(main->isVisible(), restores);
+    QCOMPARE(desktop->notifyCalls.size(), restores ? 2 : 1);
+    if (restores) {
+        const FakeDesktop::NotifyCall &removal = desktop->notifyCalls.last();
+        QCOMPARE(removal.message, quint32(DesktopServices::DeleteIcon));
+        QVERIFY2(removal.ownerVisible, "the icon went before the window came back");
+        QCOMPARE(removal.data, added);
+    }
+}
+
+void tst_Main::minimizeAgainAddsWithCurrentHandles()
+{
+    showExposed();
+    minimize();
+    const TrayIconData first = record();
+    desktop->clickTray(first, 513);
+    minimize();
+
+    QCOMPARE(desktop->notifyCalls.size(), 3);
+    const FakeDesktop::NotifyCall &again = desktop->notifyCalls.last();
+    QCOMPARE(again.message, quint32(DesktopServices::AddIcon));
+    QCOMPARE(again.data.uID, 1u);
+    QCOMPARE(again.data.hWnd, quint32(main->winId()));
+    // The fake hands out a new icon handle on every request: the record must hold the new one.
+    QCOMPARE(again.data.hIcon, desktop->nextIconHandle - 1);
+    QVERIFY(again.data.hIcon != first.hIcon);
+}
+
+void tst_Main::unloadDeletes_data()
+{
+    QTest::addColumn<bool>("minimized");
+
+    QTest::newRow("never minimized") << false;
+    QTest::newRow("in the tray") << true;
+}
+
+void tst_Main::unloadDeletes()
+{
+    showExposed();
+    QFETCH(bool, minimized);
+
+    if (minimized)
+        minimize();
+    const TrayIconData held = record();
+    QCOMPARE(held == TrayIconData(), !minimized);
+    const auto callsBefore = desktop->notifyCalls.size();
+
+    QSignalSpy unloaded(main.get(), &Main::unloaded);
+    main->close();
+
+    QCOMPARE(unloaded.size(), 1);
+    QCOMPARE(desktop->notifyCalls.size(), callsBefore + 1);
+    QCOMPARE(desktop->notifyCalls.last().message, quint32(DesktopServices::DeleteIcon));
+    QCOMPARE(desktop->notifyCalls.last().data, held);
+}
+
+void tst_Main::noTrayKeepsWindowAndWarnsOnce_data()
+{
+    QTest::addColumn<bool>("lostLater");
+
+    QTest::newRow("add refused") << false;
+    QTest::newRow("tray gone with the icon") << true;
+}
+
+void tst_Main::noTrayKeepsWindowAndWarnsOnce()
+{
+    showExposed();
+    QFETCH(bool, lostLater);
+
+    desktop->trayAvailable = lostLater;
+    minimize();
+    if (lostLater) {
+        QVERIFY(!main->isVisible());
+        desktop->loseTray(record());
+        // As on restore: the icon is deleted.
+        QCOMPARE(desktop->notifyCalls.last().message, quint32(DesktopServices::DeleteIcon));
+    }
+    QVERIFY(main->isVisible());
+    QCOMPARE(desktop->notifyCalls.size(), lostLater ? 2 : 1);
+    QCOMPARE(desktop->messageBoxes.size(), 1);
+    const FakeDesktop::MessageBoxCall &warning = desktop->messageBoxes.first();
+    QCOMPARE(warning.text, QStringLiteral("The notification area is not available !"));
+    QCOMPARE(warning.flags, 48);
+    QCOMPARE(warning.title, QStringLiteral("Ombrix Converter"));
+
+    // The tray came back: the next Minimize works as usual.
+    desktop->trayAvailable = true;
+    minimize();
+    QVERIFY(!main->isVisible());
+    QCOMPARE(desktop->messageBoxes.size(), 1);
+}
+
+void tst_Main::panels()
+{
+    showActive();
+    auto *bar = child<StatusBar>("StatusBar1");
+    // Twips to pixels at 15 a pixel: 3900 -> 260, 1440 -> 96.
+    const int lefts[] = { 0, 260, 356, 452 };
+    for (int i = 0; i < StatusBar::PanelCount; ++i) {
+        QLabel *label = bar->panel(StatusBar::Panel(i));
+        QCOMPARE(label->text(), PanelTexts.at(i));
+        QCOMPARE(label->geometry(), QRect(lefts[i], 0, i == 0 ? 260 : 96, 19));
+    }
+
+    // The first panel's text fits in full, in the panels' font.
+    QLabel *text = bar->panel(StatusBar::TextPanel);
+    QCOMPARE(text->font().family(), QStringLiteral("Verdana"));
+    QCOMPARE(text->font().pointSizeF(), 6.75);
+    const int room = text->contentsRect().width() - 2 * text->margin() - text->indent();
+    QVERIFY2(text->fontMetrics().horizontalAdvance(text->text()) <= room, "the text is cut");
+    QVERIFY(text->fontMetrics().height() <= text->contentsRect().height());
+}
+
+void tst_Main::keyLocksFollowDesktop()
+{
+    showActive();
+    auto *bar = child<StatusBar>("StatusBar1");
+    // Unknown until the desktop says otherwise, and greyed like an off key; NUM and CAPS each
+    // follow their own indicator.
+    QLabel *num = bar->panel(StatusBar::NumPanel);
+    QCOMPARE(bar->keyShownOn(StatusBar::NumPanel), std::optional<bool>());
+    const int unknown = darkest(num);
+    desktop->setKeyLocks({ true, false });
+    QCOMPARE(bar->keyShownOn(StatusBar::NumPanel), std::optional<bool>(true));
+    QCOMPARE(bar->keyShownOn(StatusBar::CapsPanel), std::optional<bool>(false));
+    const int on = darkest(num);
+    desktop->setKeyLocks({ false, true });
+    QCOMPARE(bar->keyShownOn(StatusBar::NumPanel), std::optional<bool>(false));
+    QCOMPARE(bar->keyShownOn(StatusBar::CapsPanel), std::optional<bool>(true));
+    QCOMPARE(darkest(num), unknown);
+    QVERIFY2(on + 90 < unknown, qPrintable(QStringLiteral("on %1, off %2").arg(on).arg(unknown)));
+
+    // Offscreen the real desktop knows no indicators: they stay unknown.
+    const std::unique_ptr<KeyLockMonitor> locks = KeyLockMonitor::create();
+    QVERIFY(!locks->state().numLock.has_value());
+    QVERIFY(!locks->state().capsLock.has_value());
+}
+
+void tst_Main::insertTogglesOncePerPress()
+{
+    showActive();
+    auto *bar = child<StatusBar>("StatusBar1");
+    const auto send = [](QWindow *target, QEvent::Type type, quint64 timestamp, bool autoRepeat = false,
+                          Qt::Key key = Qt::Key_Insert) {
+        QKeyEvent event(type, key, Qt::NoModifier, QString(), autoRepeat);
+        event.setTimestamp(timestamp);
+        QCoreApplication::sendEvent(target, &event);
+    };
+    // Apart in time, as from a keyboard: a release and a press that share a timestamp are a key repeating.
+    const auto click = [&](QWindow *target, quint64 timestamp, Qt::Key key = Qt::Key_Insert) {
+        send(target, QEvent::KeyPress, timestamp, false, key);
+        send(target, QEvent::KeyRelease, timestamp + 100, false, key);
+    };
+    const auto insShown = [bar] { return bar->keyShownOn(StatusBar::InsPanel); };
+    const std::optional<bool> on = true, off = false;
+    QWindow *handle = main->windowHandle();
+    QCOMPARE(insShown(), off);
+
+    // The press reaches the focused control and then its parents; it still counts once.
+    click(handle, 1000);
+    QCOMPARE(insShown(), on);
+    click(handle, 1200, Qt::Key_Delete);
+    QCOMPARE(insShown(), on);
+
+    // Held: repeats that Qt recognised, then one it took for a release and a new press.
+    send(handle, QEvent::KeyPress, 1400);
+    QCOMPARE(insShown(), off);
+    send(handle, QEvent::KeyRelease, 1500, true);
+    send(handle, QEvent::KeyPress, 1500, true);
+    send(handle, QEvent::KeyRelease, 1530);
+    send(handle, QEvent::KeyPress, 1530);
+    send(handle, QEvent::KeyRelease, 1560);
+    QCOMPARE(insShown(), off);
+
+    // The next press, in another window of the program, counts as well.
+    QWidget other;
+    other.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&other));
+    click(other.windowHandle(), 2400);
+    QCOMPARE(insShown(), on);
 }
 
 QTEST_MAIN(tst_Main)
