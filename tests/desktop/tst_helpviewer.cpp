@@ -2,6 +2,7 @@
 #include "app/desktop/help/HelpViewer.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QImage>
 #include <QLineEdit>
@@ -65,6 +66,10 @@ private slots:
     void damagedFiles();
     void hostileNamesNotServed();
 
+public:
+    /// The desktop's web browser, as the viewer reaches it.
+    Q_INVOKABLE void openInBrowser(const QUrl &url) { openedInBrowser.append(url); }
+
 private:
     QString compile(const QString &name, const QString &options, const QStringList &files);
 
@@ -73,6 +78,7 @@ private:
     QString withWindows;
     QString withSystemTopic;
     QString withoutTopic;
+    QList<QUrl> openedInBrowser;
 };
 
 void tst_HelpViewer::initTestCase()
@@ -211,6 +217,15 @@ void tst_HelpViewer::viewerShowsPagesAndContents()
     QTest::mouseClick(contents->viewport(), Qt::LeftButton, {}, contents->visualItemRect(other).center());
     QTRY_VERIFY(browser->toPlainText().contains("Other page"));
     QVERIFY(!showsColour(browser->viewport(), HeadingColour));
+
+    // Links out of the file: the web opens in the desktop's browser; a local file or a script is
+    // not followed, and the page stays.
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openInBrowser");
+    for (const char *link : { "file:///etc/passwd", "javascript:alert(1)", "https://example.org/help" })
+        browser->setSource(QUrl(QLatin1String(link)));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    QCOMPARE(openedInBrowser, QList<QUrl> { QUrl(QStringLiteral("https://example.org/help")) });
+    QVERIFY(browser->toPlainText().contains("Other page"));
 
     // Ctrl+F finds in the page.
     QTest::keySequence(viewer, QKeySequence::Find);
