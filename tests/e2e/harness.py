@@ -5,7 +5,6 @@ import ctypes.util
 import os
 import re
 import shutil
-import signal
 import subprocess
 import tempfile
 import time
@@ -112,7 +111,9 @@ class Program:
             self.workdir = os.path.join(self.tmp.name, "runtime")
             shutil.copytree(RUNTIME, self.workdir, symlinks=True)
 
-    def start(self, env=None):
+    def start(self, test, env=None):
+        """Starts the program for one test, which stops it after; waits for the main window to map."""
+        test.addCleanup(self.stop)
         environment = {**os.environ, "XDG_RUNTIME_DIR": os.environ.get("XDG_RUNTIME_DIR", self.tmp.name)}
         environment.pop("QT_QPA_PLATFORM", None)
         self.log = open(os.path.join(self.tmp.name, "program.log"), "w")
@@ -133,8 +134,8 @@ class Program:
         """Visible windows of the program other than the main window."""
         return [w for w in self.windows() if w != self.wid]
 
-    def wait_dialog(self, timeout=15):
-        return wait_for(lambda: (self.dialogs() or [None])[0], timeout=timeout, what="a dialog")
+    def wait_dialog(self):
+        return wait_for(lambda: (self.dialogs() or [None])[0], what="a dialog")
 
     def answer(self, keys="Return"):
         """Waits for a message box, answers it with keys and waits for it to close."""
@@ -174,23 +175,15 @@ class Program:
         key("Tab")
 
     def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
+        if self.process:
+            self.process.terminate()
             try:
                 self.process.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
-        if self.process:
             self.log.close()
         self.tmp.cleanup()
-
-
-def start(test, program=None, env=None):
-    """Starts the program (a fresh staged copy by default) for one test; stopped after it."""
-    program = program or Program()
-    test.addCleanup(program.stop)
-    return program.start(env)
 
 
 class XDisplay:

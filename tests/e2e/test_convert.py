@@ -3,14 +3,14 @@
 import unittest
 from pathlib import Path
 
-from harness import key, settled, sound_folder, start, type_text, wait_for
+from harness import Program, key, settled, sound_folder, type_text, wait_for
 
 
 class ConvertByKeyboard(unittest.TestCase):
     def test_convert_refresh_decode_and_quit(self):
         sounds = Path(sound_folder(self, "My Sounds"))
         wav, ogg = sounds / "voice01.wav", sounds / "voice01.ogg"
-        program = start(self)
+        program = Program().start(self)
         # Tab order: Drive1, Dir1, File1, toOGG, toLIP, refreshFile.
         program.walk(str(sounds))
         # Tabbing into the file list selects nothing: WAV -> OGG warns that no file is selected.

@@ -5,7 +5,7 @@ import shlex
 import subprocess
 import unittest
 
-from harness import TITLE, Program, key, search, settled, sound_folder, start, type_text, wait_for
+from harness import TITLE, Program, key, search, settled, sound_folder, type_text, wait_for
 
 PACKAGE = os.environ.get("OMBRIX_PACKAGE", "")
 NAME = "ombrix-converter"
@@ -28,6 +28,13 @@ def purge():
 
 
 class InstalledPackage(unittest.TestCase):
+    def start(self, env={}):
+        """Starts the program as the menu does, in an unrelated folder with a fresh HOME."""
+        with open("/usr/share/applications/org.ombrix.Converter.desktop") as entry:
+            line = next(line for line in entry if line.startswith("Exec="))
+        command = [arg for arg in shlex.split(line[len("Exec="):]) if not arg.startswith("%")]  # no field codes
+        return Program(command, self.tmp).start(self, {"HOME": self.tmp + "/home", "XDG_DATA_HOME": "", **env})
+
     def test_menu_start_help_conversion_users_files_and_purge(self):
         if not os.path.isfile(PACKAGE):
             raise RuntimeError("OMBRIX_PACKAGE does not name the built package (scripts/package.sh prints it)")
@@ -36,25 +43,19 @@ class InstalledPackage(unittest.TestCase):
         apt("install", os.path.abspath(PACKAGE))
         self.addCleanup(purge)
         sounds = sound_folder(self, "sounds")
-        tmp, home = os.path.dirname(sounds), os.path.join(os.path.dirname(sounds), "home")
-        data = os.path.join(home, ".local", "share", NAME, "data")
+        self.tmp = os.path.dirname(sounds)
+        data = os.path.join(self.tmp, "home/.local/share", NAME, "data")
         os.makedirs(data)
         os.symlink("/nonexistent/oggdec.exe", os.path.join(data, "oggdec.exe"))
-        # As the menu starts it: the desktop entry's Exec line, its field codes dropped, in an unrelated folder.
-        with open("/usr/share/applications/org.ombrix.Converter.desktop") as entry:
-            exec_line = next(line for line in entry if line.startswith("Exec="))[len("Exec="):]
-        command = [arg for arg in shlex.split(exec_line) if not arg.startswith("%")]
-        run = lambda env={}: start(self, Program(command, tmp), {"HOME": home, "XDG_DATA_HOME": "", **env})  # noqa
 
         # Two instances at once; the user's own link is kept, the missing one made.
-        first, second = run(), run()
+        first, second = self.start(), self.start()
         self.assertTrue(first.alive() and first.mapped() and second.mapped())
         self.assertEqual(os.readlink(os.path.join(data, "oggdec.exe")), "/nonexistent/oggdec.exe")
         self.assertEqual(os.readlink(os.path.join(data, "oggenc.exe")), SHARE + "/data/oggenc.exe")
         # A folder that cannot be made: the program still starts, in the packaged folder.
-        blocked = os.path.join(tmp, "a-file")
-        open(blocked, "w").close()
-        third = run({"XDG_DATA_HOME": blocked})
+        open(os.path.join(self.tmp, "a-file"), "w").close()
+        third = self.start({"XDG_DATA_HOME": os.path.join(self.tmp, "a-file")})
         self.assertEqual(os.readlink(f"/proc/{third.process.pid}/cwd"), SHARE)
 
         first.activate()
@@ -75,6 +76,7 @@ class InstalledPackage(unittest.TestCase):
             tool.write("#!/bin/sh\n")
         purge()
         self.assertFalse(os.path.exists("/usr/libexec/ombrix-converter") or os.path.exists(SHARE))
+        # The user's folder stays, with the links made, the user's own link and the user's own tool.
         self.assertEqual(sorted(os.listdir(data)), ["README.md", "oggdec.exe", "oggenc.exe", "wavtolip.exe"])
         self.assertTrue(os.path.isfile(os.path.join(data, "wavtolip.exe")))
         self.assertTrue(os.path.islink(os.path.join(data, "..", "Ombrix_Converter_Help.chm")))

@@ -5,7 +5,7 @@ import os
 import shutil
 import unittest
 
-from harness import Program, sound_folder, start, type_text, wait_for
+from harness import Program, sound_folder, type_text, wait_for
 
 
 class WindowsTool(unittest.TestCase):
@@ -19,7 +19,7 @@ class WindowsTool(unittest.TestCase):
         shutil.copyfile(os.path.join(os.environ["OMBRIX_PE_TOOLS"], "copytolip64.exe"), tool)
         os.chmod(tool, 0o644)
         # The folder list's keyboard search finds "My Sounds é" by its first letters.
-        start(self, program, env).walk(os.path.join(os.path.dirname(sounds), "My Sounds"))
+        program.start(self, env).walk(os.path.join(os.path.dirname(sounds), "My Sounds"))
         type_text("voice")
         program.menu(1, 1)
         return program, os.path.join(sounds, "voice 01")
