@@ -116,9 +116,8 @@ class Program:
         test.addCleanup(self.stop)
         environment = {**os.environ, "XDG_RUNTIME_DIR": os.environ.get("XDG_RUNTIME_DIR", self.tmp.name)}
         environment.pop("QT_QPA_PLATFORM", None)
-        self.log = open(os.path.join(self.tmp.name, "program.log"), "w")
-        self.process = subprocess.Popen(self.command, cwd=self.workdir, env={**environment, **(env or {})},
-                                        stdout=self.log, stderr=subprocess.STDOUT)
+        # Its output (sanitizer reports among it) goes into the test's own.
+        self.process = subprocess.Popen(self.command, cwd=self.workdir, env={**environment, **(env or {})})
         # The main window is the largest window titled as the program.
         area = lambda w: window_info(w).get("width", 0) * window_info(w).get("height", 0)  # noqa: E731
         self.wid = wait_for(lambda: max(self.windows(), key=area, default=None), timeout=30, what="the main window")
@@ -182,7 +181,6 @@ class Program:
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
-            self.log.close()
         self.tmp.cleanup()
 
 

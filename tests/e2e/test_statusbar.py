@@ -1,9 +1,7 @@
-"""The NUM, CAPS and INS panels follow the real keyboard.
+"""The NUM, CAPS and INS panels follow the real keyboard; the X server's indicators are the reference.
 
-The panels are read from screenshots: a key that is on shows its text in the normal text colour,
-one that is off in the light grey of disabled text, so the darkest pixel inside a panel tells its
-state. The X server's own indicator state is the reference for NUM and CAPS.
-"""
+A panel that is on shows its text in the normal text colour, one that is off in the light grey of
+disabled text, so the darkest pixel inside a panel's screenshot tells its state."""
 
 import subprocess
 import unittest
