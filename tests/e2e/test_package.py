@@ -28,12 +28,12 @@ def purge():
 
 
 class InstalledPackage(unittest.TestCase):
-    def start(self, env={}):
+    def start(self, env=None):
         """Starts the program as the menu does, in an unrelated folder with a fresh HOME."""
         with open("/usr/share/applications/org.ombrix.Converter.desktop") as entry:
             line = next(line for line in entry if line.startswith("Exec="))
         command = [arg for arg in shlex.split(line[len("Exec="):]) if not arg.startswith("%")]  # no field codes
-        return Program(command, self.tmp).start(self, {"HOME": self.tmp + "/home", "XDG_DATA_HOME": "", **env})
+        return Program(command, self.tmp).start(self, {"HOME": self.tmp + "/home", "XDG_DATA_HOME": "", **(env or {})})
 
     def test_menu_start_help_conversion_users_files_and_purge(self):
         if not os.path.isfile(PACKAGE):

@@ -34,8 +34,12 @@ class KeyPanels(unittest.TestCase):
     def test_panels_follow_the_keyboard(self):
         self.x = XDisplay(self)
         initial = {panel: self.x.indicator(PANELS[panel][1]) for panel in LOCKS}
-        # Leave the keyboard as found: the X server outlives this test.
-        self.addCleanup(lambda: [key(PANELS[p][2]) for p in LOCKS if self.x.indicator(PANELS[p][1]) != initial[p]])
+
+        def restore():  # Leave the keyboard as found: the X server outlives this test.
+            for panel in LOCKS:
+                if self.x.indicator(PANELS[panel][1]) != initial[panel]:
+                    key(PANELS[panel][2])
+        self.addCleanup(restore)
         self.program = Program().start(self)
         self.program.activate()
         self.assertFalse(self.lit("INS"))
