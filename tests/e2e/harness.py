@@ -1,92 +1,78 @@
-"""Drives the staged program on the real X server named by DISPLAY, with xdotool and friends."""
+"""Drives the staged program on the real X server named by DISPLAY, with xdotool, xprop and Xlib."""
 
+import ctypes
+import ctypes.util
 import os
 import re
 import shutil
-import signal
 import subprocess
 import tempfile
 import time
 
 RUNTIME = os.environ.get("OMBRIX_RUNTIME_DIR", "")
 TITLE = "Ombrix Converter"
+TIP = "Restore Ombrix Converter"
 ARTIFACTS = os.environ.get("OMBRIX_ARTIFACTS", os.path.join(os.path.dirname(RUNTIME), "test-artifacts"))
+TRAYER = ["trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height", "32",
+          "--SetDockType", "true", "--transparent", "false"]
 
 
 def run(*args, check=True):
     """Runs a command and returns its standard output as text."""
-    result = subprocess.run(args, capture_output=True, text=True, timeout=30)
+    result = subprocess.run([str(a) for a in args], capture_output=True, text=True, timeout=30)
     if check and result.returncode != 0:
-        raise RuntimeError(f"{' '.join(args)} failed: {result.stderr.strip()}")
+        raise RuntimeError(f"{' '.join(map(str, args))} failed: {result.stderr.strip()}")
     return result.stdout
 
 
-def wait_for(predicate, timeout=15.0, interval=0.05, what="condition"):
+def wait_for(predicate, timeout=15.0, what="condition"):
     """Polls predicate until it returns something true; returns that value."""
     deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
+    while not (value := predicate()):
         if time.monotonic() > deadline:
             raise AssertionError(f"timed out waiting for {what}")
-        time.sleep(interval)
+        time.sleep(0.05)
+    return value
 
 
-def key(*keys, delay_ms=40):
+def key(*keys):
     """Types keys into whatever window has the keyboard focus."""
-    run("xdotool", "key", "--delay", str(delay_ms), *keys)
+    run("xdotool", "key", "--delay", "40", *keys)
 
 
 def type_text(text):
     run("xdotool", "type", "--delay", "30", text)
 
 
-def open_folder(name):
-    """Types a folder's name into the focused folder list and opens it with Return."""
-    type_text(name)
-    key("Return")
-    # Typed letters within the view's keyboard-search interval would extend the last search.
-    time.sleep(0.8)
+def search(*args):
+    """Ids of the visible windows xdotool search finds with these arguments."""
+    return [int(w) for w in run("xdotool", "search", "--onlyvisible", *args, check=False).split()]
+
+
+def xprop(wid, name):
+    return run("xprop", "-id", wid, name, check=False)
 
 
 def window_info(wid):
     """xwininfo's fields of a window: absolute position, size and map state."""
-    out = run("xwininfo", "-id", str(wid), check=False)
-    info = {}
-    for name, field in (("x", "Absolute upper-left X"), ("y", "Absolute upper-left Y"),
-                        ("width", "Width"), ("height", "Height")):
-        match = re.search(rf"{field}:\s+(-?\d+)", out)
-        if match:
-            info[name] = int(match.group(1))
-    match = re.search(r"Map State:\s+(\w+)", out)
-    info["mapped"] = bool(match) and match.group(1) == "IsViewable"
+    out = run("xwininfo", "-id", wid, check=False)
+    fields = {"x": "Absolute upper-left X", "y": "Absolute upper-left Y", "width": "Width", "height": "Height"}
+    info = {name: int(m.group(1)) for name, f in fields.items() if (m := re.search(rf"{f}:\s+(-?\d+)", out))}
+    info["mapped"] = "Map State: IsViewable" in out
     return info
 
 
-def click(x, y, button=1):
-    run("xdotool", "mousemove", "--sync", str(x), str(y), "click", str(button))
+def centre(wid):
+    info = window_info(wid)
+    return info["x"] + info["width"] // 2, info["y"] + info["height"] // 2
 
 
 def screenshot(name, wid="root"):
     """Saves a PNG of a window (or the whole screen) among the test artifacts; returns its path."""
     os.makedirs(ARTIFACTS, exist_ok=True)
     path = os.path.join(ARTIFACTS, name + ".png")
-    run("import", "-window", str(wid), path)
+    run("import", "-window", wid, path)
     return path
-
-
-def pixel(path, x, y):
-    """The (r, g, b) of one pixel of a PNG file."""
-    out = run("convert", path, "-format", f"%[fx:int(255*p{{{x},{y}}}.r)],%[fx:int(255*p{{{x},{y}}}.g)],"
-              f"%[fx:int(255*p{{{x},{y}}}.b)]", "info:")
-    return tuple(int(v) for v in out.strip().split(","))
-
-
-def make_wav(path, seconds=0.5):
-    """A real 16-bit PCM WAV file with a tone."""
-    run("sox", "-n", "-r", "22050", "-b", "16", "-e", "signed-integer", "-c", "1", path,
-        "synth", str(seconds), "sine", "440")
 
 
 def settled(path):
@@ -98,78 +84,71 @@ def settled(path):
     return size > 0 and os.path.getsize(path) == size
 
 
-def open_folder(name):
-    """Types a folder's name into the focused folder list and opens it with Return."""
-    type_text(name)
-    key("Return")
-    # Typed letters within the view's keyboard-search interval would extend the last search.
-    time.sleep(0.8)
+def sound_folder(test, *parts, names=("voice01.wav",)):
+    """A fresh folder under /tmp (removed after the test) holding real 16-bit PCM WAV files with a tone."""
+    root = tempfile.mkdtemp(prefix="e2esnd", dir="/tmp")
+    test.addCleanup(shutil.rmtree, root, True)
+    folder = os.path.join(root, *parts)
+    os.makedirs(folder, exist_ok=True)
+    for name in names:
+        run("sox", "-n", "-r", "22050", "-b", "16", "-e", "signed-integer", "-c", "1", os.path.join(folder, name),
+            "synth", "0.1", "sine", "440")
+    return folder
 
 
 class Program:
     """One run of the staged program in a temporary copy of its runtime folder."""
 
-    def __init__(self, keep_tools=True, command=None, cwd=None):
+    def __init__(self, command=None, cwd=None):
         """With a command (an installed program, say), runs that in cwd instead of the staged copy."""
         self.process = None
-        self.wid = None
         self.command = command or ["./ombrix-converter"]
-        if command:
-            self.tmp = tempfile.TemporaryDirectory(prefix="ombrix-e2e-")
-            self.workdir = cwd or self.tmp.name
-            return
-        if not RUNTIME or not os.path.isfile(os.path.join(RUNTIME, "ombrix-converter")):
-            raise RuntimeError("OMBRIX_RUNTIME_DIR does not hold the staged program")
         self.tmp = tempfile.TemporaryDirectory(prefix="ombrix-e2e-")
-        self.workdir = os.path.join(self.tmp.name, "runtime")
-        shutil.copytree(RUNTIME, self.workdir, symlinks=True)
-        if not keep_tools:
-            shutil.rmtree(os.path.join(self.workdir, "data"), ignore_errors=True)
+        self.workdir = cwd or self.tmp.name
+        if not command:
+            if not os.path.isfile(os.path.join(RUNTIME, "ombrix-converter")):
+                raise RuntimeError("OMBRIX_RUNTIME_DIR does not hold the staged program")
+            self.workdir = os.path.join(self.tmp.name, "runtime")
+            shutil.copytree(RUNTIME, self.workdir, symlinks=True)
 
-    def start(self, env=None):
-        environment = dict(os.environ)
-        environment.setdefault("XDG_RUNTIME_DIR", self.tmp.name)
+    def start(self, test, env=None):
+        """Starts the program for one test, which stops it after; waits for the main window to map."""
+        test.addCleanup(self.stop)
+        environment = {**os.environ, "XDG_RUNTIME_DIR": os.environ.get("XDG_RUNTIME_DIR", self.tmp.name)}
         environment.pop("QT_QPA_PLATFORM", None)
-        environment.update(env or {})
-        self.log = open(os.path.join(self.tmp.name, "program.log"), "w")
-        self.process = subprocess.Popen(self.command, cwd=self.workdir, env=environment,
-                                        stdout=self.log, stderr=subprocess.STDOUT)
-        self.wid = wait_for(lambda: self.find_window(), timeout=30, what="the main window")
-        wait_for(lambda: window_info(self.wid)["mapped"], what="the main window to map")
+        # Its output (sanitizer reports among it) goes into the test's own.
+        self.process = subprocess.Popen(self.command, cwd=self.workdir, env={**environment, **(env or {})})
+        # The main window is the largest window titled as the program.
+        area = lambda w: window_info(w).get("width", 0) * window_info(w).get("height", 0)  # noqa: E731
+        self.wid = wait_for(lambda: max(self.windows(), key=area, default=None), timeout=30, what="the main window")
+        wait_for(self.mapped, what="the main window to map")
         return self
 
-    def windows(self, title=TITLE, visible=True):
-        """Ids of this program's top-level windows with exactly this title."""
-        args = ["xdotool", "search", "--all", "--pid", str(self.process.pid)]
-        if visible:
-            args.append("--onlyvisible")
-        args += ["--name", f"^{re.escape(title)}$"]
-        out = subprocess.run(args, capture_output=True, text=True, timeout=30).stdout
-        return [int(w) for w in out.split()]
-
-    def all_windows(self):
-        """Ids of this program's visible top-level windows, whatever their titles."""
-        out = subprocess.run(["xdotool", "search", "--all", "--pid", str(self.process.pid), "--onlyvisible",
-                              "--name", ".*"], capture_output=True, text=True, timeout=30).stdout
-        return {int(w) for w in out.split()}
-
-    def find_window(self):
-        # The main window is the largest window titled as the program.
-        found = self.windows()
-        if not found:
-            return None
-        return max(found, key=lambda w: window_info(w).get("width", 0) * window_info(w).get("height", 0))
+    def windows(self, title=TITLE):
+        """Ids of this program's visible top-level windows with exactly this title (any title: None)."""
+        pattern = ".*" if title is None else f"^{re.escape(title)}$"
+        return search("--all", "--pid", self.process.pid, "--name", pattern)
 
     def dialogs(self):
         """Visible windows of the program other than the main window."""
         return [w for w in self.windows() if w != self.wid]
 
-    def wait_dialog(self, timeout=15):
-        return wait_for(lambda: (self.dialogs() or [None])[0], timeout=timeout, what="a dialog")
+    def wait_dialog(self):
+        return wait_for(lambda: (self.dialogs() or [None])[0], what="a dialog")
+
+    def answer(self, keys="Return"):
+        """Waits for a message box, answers it with keys and waits for it to close."""
+        dialog = self.wait_dialog()
+        key(keys)
+        wait_for(lambda: dialog not in self.dialogs(), what="the message box to close")
+
+    def new_window(self, before, what):
+        """Waits for a window of the program that is not among before."""
+        return wait_for(lambda: (list(set(self.windows(None)) - set(before)) or [None])[0], what=what)
 
     def activate(self, wid=None):
-        run("xdotool", "windowactivate", "--sync", str(wid or self.wid), check=False)
-        run("xdotool", "windowfocus", "--sync", str(wid or self.wid), check=False)
+        run("xdotool", "windowactivate", "--sync", wid or self.wid, check=False)
+        run("xdotool", "windowfocus", "--sync", wid or self.wid, check=False)
 
     def mapped(self):
         return window_info(self.wid)["mapped"]
@@ -177,27 +156,121 @@ class Program:
     def alive(self):
         return self.process.poll() is None
 
-    def wait_exit(self, timeout=15):
-        return self.process.wait(timeout=timeout)
-
     def menu(self, menu_index, entry_index):
         """Chooses a menu entry by keyboard: Alt focuses the menu bar, arrows walk to the entry."""
         self.activate()
         key("alt")
         key(*(["Right"] * menu_index), "Down", *(["Down"] * entry_index), "Return")
 
+    def walk(self, folder):
+        """Opens folder in the folder list, typing each name from /, and moves on to the file list."""
+        self.activate()
+        key("Tab")
+        for name in folder.strip("/").split("/"):
+            type_text(name)
+            key("Return")
+            # Typed letters within the view's keyboard-search interval would extend the last search.
+            time.sleep(0.8)
+        key("Tab")
+
     def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
+        if self.process:
+            self.process.terminate()
             try:
                 self.process.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
-        if self.process:
-            self.log.close()
         self.tmp.cleanup()
 
-    def output(self):
-        with open(os.path.join(self.tmp.name, "program.log")) as log:
-            return log.read()
+
+class XDisplay:
+    """The few Xlib calls the tests need that no command-line tool offers."""
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                    ("format", ctypes.c_int), ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
+
+    def __init__(self, test):
+        self.xlib = ctypes.CDLL(ctypes.util.find_library("X11"))
+        p, ul, i = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int
+        signatures = {"XOpenDisplay": (p, [ctypes.c_char_p]), "XInternAtom": (ul, [p, ctypes.c_char_p, i]),
+                      "XGetSelectionOwner": (ul, [p, ul]), "XSendEvent": (i, [p, ul, i, ctypes.c_long, p]),
+                      "XFlush": (i, [p]), "XCloseDisplay": (i, [p]),
+                      "XkbGetNamedIndicator": (i, [p, ul, ctypes.POINTER(i), ctypes.POINTER(i), p, p])}
+        for name, (restype, argtypes) in signatures.items():
+            function = getattr(self.xlib, name)
+            function.restype, function.argtypes = restype, argtypes
+        self.display = self.xlib.XOpenDisplay(None)
+        if not self.display:
+            raise RuntimeError("cannot open the display " + os.environ.get("DISPLAY", ""))
+        test.addCleanup(self.xlib.XCloseDisplay, self.display)
+
+    def atom(self, name):
+        return self.xlib.XInternAtom(self.display, name.encode(), 0)
+
+    def tray_owner(self):
+        return self.xlib.XGetSelectionOwner(self.display, self.atom("_NET_SYSTEM_TRAY_S0"))
+
+    def indicator(self, name):
+        """Whether the keyboard's indicator of that name ("Num Lock", "Caps Lock") is lit."""
+        index, state = ctypes.c_int(), ctypes.c_int()
+        if not self.xlib.XkbGetNamedIndicator(self.display, self.atom(name), ctypes.byref(index),
+                                              ctypes.byref(state), None, None):
+            raise RuntimeError(f"the keyboard has no {name} indicator")
+        return bool(state.value)
+
+    def request_close(self, window):
+        """Sends WM_DELETE_WINDOW straight to a window, as a session manager would; works on a hidden one."""
+        event = self.ClientMessage(type=33, window=window, message_type=self.atom("WM_PROTOCOLS"), format=32)
+        event.data[0] = self.atom("WM_DELETE_WINDOW")  # data[1], the time, stays CurrentTime
+        self.xlib.XSendEvent(self.display, window, 0, 0, ctypes.byref(event))
+        self.xlib.XFlush(self.display)
+
+
+class TrayHost:
+    """A trayer process, started and stopped by the test, and the program's icon in it."""
+
+    def __init__(self, test, x):
+        self.x, self.process = x, None
+        test.addCleanup(self.stop)
+        self.start()
+
+    def start(self):
+        wait_for(lambda: not self.x.tray_owner(), what="no other tray to be running")
+        self.process = subprocess.Popen(TRAYER, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for(self.x.tray_owner, what="trayer to own the tray selection")
+        self.panel = wait_for(lambda: search("--classname", "^panel$"), what="trayer's panel")[0]
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(timeout=10)
+        wait_for(lambda: not self.x.tray_owner(), what="the tray selection to be released")
+
+    def docked_icon(self, program):
+        """The program's icon window once it sits, mapped and of a usable size, inside the tray's panel."""
+        icons = program.windows(TIP)
+        if len(icons) != 1:
+            return None
+        icon, panel = window_info(icons[0]), window_info(self.panel)
+        inside = all(panel[xy] <= icon[xy] and icon[xy] + icon[wh] <= panel[xy] + panel[wh]
+                     for xy, wh in (("x", "width"), ("y", "height")))
+        return icons[0] if icon["mapped"] and inside and min(icon["width"], icon["height"]) >= 16 else None
+
+    def wait_docked(self, program):
+        """Waits for the icon to dock, then rests the pointer on it; returns the icon."""
+        icon = wait_for(lambda: self.docked_icon(program), what="the icon to dock in the tray")
+        x, y = centre(icon)
+        # Not --sync: it waits for a movement that never comes when the pointer is there already.
+        run("xdotool", "mousemove", x, y)
+        wait_for(lambda: f"x:{x} y:{y} " in run("xdotool", "getmouselocation"), what="the pointer on the icon")
+        return icon
+
+    def minimize(self, program):
+        """Ctrl+M, then the pointer resting on the docked icon; returns the icon."""
+        program.activate()
+        key("ctrl+m")
+        wait_for(lambda: not program.mapped(), what="the window to unmap")
+        return self.wait_docked(program)
