@@ -66,8 +66,6 @@ private Q_SLOTS:
     void hideThenAddAndRestoreOn513Or517Only_data();
     void hideThenAddAndRestoreOn513Or517Only();
     void minimizeAgainAddsWithCurrentHandles();
-    void unloadDeletes_data();
-    void unloadDeletes();
     void noTrayKeepsWindowAndWarnsOnce_data();
     void noTrayKeepsWindowAndWarnsOnce();
     void panels();
@@ -97,6 +95,13 @@ private:
         QTRY_VERIFY(main->focusWidget());
     }
     void minimize() { child<QAction>("mnuMinimize")->trigger(); }
+    void expectOneBox(const char *text, int flags) const
+    {
+        QCOMPARE(desktop->messageBoxes.size(), 1);
+        QCOMPARE(desktop->messageBoxes[0].text, QLatin1String(text));
+        QCOMPARE(desktop->messageBoxes[0].flags, flags);
+        QCOMPARE(desktop->messageBoxes[0].title, QStringLiteral("Ombrix Converter"));
+    }
     const TrayIconData &record() const { return main->state().trayIconData; }
 
     std::unique_ptr<FakeDesktop> desktop;
@@ -244,10 +249,7 @@ void tst_Main::unavailableDriveWarnsOnceAndKeepsFolder()
     const QStringList before = child<FileList>("File1")->fileNames();
     child<DriveList>("Drive1")->setDrive("E:");
 
-    QCOMPARE(desktop->messageBoxes.size(), 1);
-    QCOMPARE(desktop->messageBoxes[0].text, QStringLiteral("Selected drive is unavailable !"));
-    QCOMPARE(desktop->messageBoxes[0].flags, 16);
-    QCOMPARE(desktop->messageBoxes[0].title, QStringLiteral("Ombrix Converter"));
+    expectOneBox("Selected drive is unavailable !", 16);
     QVERIFY(desktop->errors.isEmpty());
     QCOMPARE(child<DriveList>("Drive1")->drive(), QStringLiteral("E:"));
     QCOMPARE(child<FolderList>("Dir1")->path(), driveFormOf(sounds->path()));
@@ -323,9 +325,7 @@ void tst_Main::nothingSelected()
     navigateTo(sounds->path());
     sounds->touch(QStringList { "new.wav" });
     QTest::mouseClick(child<QPushButton>("toOGG"), Qt::LeftButton);
-    QCOMPARE(desktop->messageBoxes.size(), 1);
-    QCOMPARE(desktop->messageBoxes[0].text, QStringLiteral("No file selected !"));
-    QCOMPARE(desktop->messageBoxes[0].flags, 48);
+    expectOneBox("No file selected !", 48);
     QVERIFY(desktop->startedCommandLines.isEmpty());
     QVERIFY(child<FileList>("File1")->fileNames().contains("new.wav")); // refreshed all the same
     QVERIFY(main->state().selectedPath.isEmpty());
@@ -356,35 +356,47 @@ void tst_Main::quit_data()
 {
     QTest::addColumn<bool>("fromMenu");
     QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("inTray");
 
-    QTest::newRow("Exit answered No") << true << int(DesktopServices::No);
-    QTest::newRow("Exit answered Yes") << true << int(DesktopServices::Yes);
-    QTest::newRow("closed from the title bar") << false << 0;
+    QTest::newRow("Exit answered No") << true << int(DesktopServices::No) << false;
+    QTest::newRow("Exit answered Yes") << true << int(DesktopServices::Yes) << false;
+    QTest::newRow("closed from the title bar") << false << 0 << false;
+    QTest::newRow("closed while in the tray") << false << 0 << true;
 }
 
 void tst_Main::quit()
 {
     QFETCH(bool, fromMenu);
     QFETCH(int, answer);
+    QFETCH(bool, inTray);
     navigateTo(sounds->path());
-    main->show();
+    showExposed();
+    if (inTray)
+        minimize();
+    // The record the icon was added with; all zero before any Minimize.
+    const TrayIconData held = record();
+    QCOMPARE(held == TrayIconData(), !inTray);
+    const auto notifications = desktop->notifyCalls.size();
     QSignalSpy unloaded(main.get(), &Main::unloaded);
     if (fromMenu) {
         desktop->answers.enqueue(answer);
         child<QAction>("mnuExit")->trigger();
-        QCOMPARE(desktop->messageBoxes.size(), 1);
-        QCOMPARE(desktop->messageBoxes[0].text, QStringLiteral("Do you really want to quit ?"));
-        QCOMPARE(desktop->messageBoxes[0].flags, 36);
-        QCOMPARE(desktop->messageBoxes[0].title, QStringLiteral("Ombrix Converter"));
+        expectOneBox("Do you really want to quit ?", 36);
         QCOMPARE(main->state().quitAnswer, qint16(answer));
     } else {
-        QVERIFY(main->close());
+        main->close();
         QVERIFY(desktop->messageBoxes.isEmpty());
     }
     const bool quits = answer != DesktopServices::No;
     QCOMPARE(unloaded.count(), quits ? 1 : 0);
-    QCOMPARE(main->isVisible(), !quits);
+    QCOMPARE(main->isVisible(), !quits && !inTray);
     QCOMPARE(child<FileList>("File1")->path(), driveFormOf(sounds->path()));
+    // Unloading asks the tray to delete the icon of record.
+    QCOMPARE(desktop->notifyCalls.size(), notifications + (quits ? 1 : 0));
+    if (quits) {
+        QCOMPARE(desktop->notifyCalls.last().message, quint32(DesktopServices::DeleteIcon));
+        QCOMPARE(desktop->notifyCalls.last().data, held);
+    }
 }
 
 void tst_Main::shortcutsFromEveryControl_data()
@@ -517,34 +529,6 @@ void tst_Main::minimizeAgainAddsWithCurrentHandles()
     QVERIFY(again.data.hIcon != first.hIcon);
 }
 
-void tst_Main::unloadDeletes_data()
-{
-    QTest::addColumn<bool>("minimized");
-
-    QTest::newRow("never minimized") << false;
-    QTest::newRow("in the tray") << true;
-}
-
-void tst_Main::unloadDeletes()
-{
-    showExposed();
-    QFETCH(bool, minimized);
-
-    if (minimized)
-        minimize();
-    const TrayIconData held = record();
-    QCOMPARE(held == TrayIconData(), !minimized);
-    const auto callsBefore = desktop->notifyCalls.size();
-
-    QSignalSpy unloaded(main.get(), &Main::unloaded);
-    main->close();
-
-    QCOMPARE(unloaded.size(), 1);
-    QCOMPARE(desktop->notifyCalls.size(), callsBefore + 1);
-    QCOMPARE(desktop->notifyCalls.last().message, quint32(DesktopServices::DeleteIcon));
-    QCOMPARE(desktop->notifyCalls.last().data, held);
-}
-
 void tst_Main::noTrayKeepsWindowAndWarnsOnce_data()
 {
     QTest::addColumn<bool>("lostLater");
@@ -568,11 +552,7 @@ void tst_Main::noTrayKeepsWindowAndWarnsOnce()
     }
     QVERIFY(main->isVisible());
     QCOMPARE(desktop->notifyCalls.size(), lostLater ? 2 : 1);
-    QCOMPARE(desktop->messageBoxes.size(), 1);
-    const FakeDesktop::MessageBoxCall &warning = desktop->messageBoxes.first();
-    QCOMPARE(warning.text, QStringLiteral("The notification area is not available !"));
-    QCOMPARE(warning.flags, 48);
-    QCOMPARE(warning.title, QStringLiteral("Ombrix Converter"));
+    expectOneBox("The notification area is not available !", 48);
 
     // The tray came back: the next Minimize works as usual.
     desktop->trayAvailable = true;
