@@ -130,12 +130,12 @@ int main(int argc, char *argv[])
     std::printf("(a debug build: the lists' own code runs unoptimised, Qt's does not)\n");
 #endif
     const auto best = [](const std::vector<double> &times) { return *std::min_element(times.begin(), times.end()); };
-    std::printf("plain readdir-and-match loop: %8.2f ms (%8.2f) (%d matches)\n", median(plainMs), best(plainMs),
-        plainMatches);
+    std::printf(
+        "plain readdir-and-match loop: %8.2f ms (%8.2f) (%d matches)\n", median(plainMs), best(plainMs), plainMatches);
     std::printf("File1 (FileList::setPath):    %8.2f ms (%8.2f) (%lld listed)\n", median(fileMs), best(fileMs),
         qlonglong(files.fileNames().size()));
-    std::printf("Dir1 (FolderList::setPath):   %8.2f ms (%8.2f) (%lld subfolders)\n", median(folderMs),
-        best(folderMs), qlonglong(folders.subfolders().size()));
+    std::printf("Dir1 (FolderList::setPath):   %8.2f ms (%8.2f) (%lld subfolders)\n", median(folderMs), best(folderMs),
+        qlonglong(folders.subfolders().size()));
     std::printf("File1 / plain loop:           %8.2f    (%8.2f)\n", median(fileMs) / median(plainMs),
         best(fileMs) / best(plainMs));
     return files.fileNames().size() == plainMatches && folders.subfolders().size() == folderCount ? 0 : 2;

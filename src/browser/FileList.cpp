@@ -32,18 +32,15 @@ struct Listing
     Entries entries;
 
     QByteArrayView native(const FileEntry &e) const { return { text.constData() + e.offset, e.nativeSize }; }
-    QByteArrayView key(const FileEntry &e) const
-    {
-        return { text.constData() + e.offset + e.nativeSize, e.keySize };
-    }
+    QByteArrayView key(const FileEntry &e) const { return { text.constData() + e.offset + e.nativeSize, e.keySize }; }
 
     /// Adds a native name and its sort key; a name without a drive form is left out. Plain ASCII
     /// names, nearly all of them, need no decoding: their key is the name lower-cased.
     void append(const char *name, std::size_t size)
     {
         const qsizetype offset = text.size();
-        const bool plain = std::all_of(
-            name, name + size, [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != '\\'; });
+        const bool plain
+            = std::all_of(name, name + size, [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != '\\'; });
         if (plain) {
             text.append(name, qsizetype(size)).append(name, qsizetype(size));
             char *key = text.data() + offset + qsizetype(size);
