@@ -305,6 +305,7 @@ void tst_Desktop::wineStartOrRefusal_data()
     QTest::newRow("control character") << "wine" << x64 << "/a/two\nlines.wav" << badName << "/a/two\nlines.wav:";
     QTest::newRow("trailing space") << "wine" << x64 << "/a/voice.wav " << badName << "/a/voice.wav :";
     QTest::newRow("folder ending in a dot") << "wine" << x64 << "/a/take 2./v.wav" << badName << "/a/take 2./v.wav:";
+    QTest::newRow("no wine") << "" << x64 << "/a.wav" << notFound << "/d/tool.exe is a Windows program and needs Wine";
     QTest::newRow("32-bit without wine32") << "wine" << PeMachine::I386 << "/a.wav" << notFound << "wine32:i386";
     QTest::newRow("another processor") << "wine32" << PeMachine::Other << "/a.wav"
                                        << int(DesktopError::PathFileAccessError)
