@@ -97,14 +97,13 @@ def sound_folder(test, *parts, names=("voice01.wav",)):
 
 
 class Program:
-    """One run of the staged program in a temporary copy of its runtime folder."""
+    """One run of the staged program in a temporary copy of its runtime folder, or of command in cwd."""
 
     def __init__(self, command=None, cwd=None):
-        """With a command (an installed program, say), runs that in cwd instead of the staged copy."""
         self.process = None
         self.command = command or ["./ombrix-converter"]
         self.tmp = tempfile.TemporaryDirectory(prefix="ombrix-e2e-")
-        self.workdir = cwd or self.tmp.name
+        self.workdir = cwd
         if not command:
             if not os.path.isfile(os.path.join(RUNTIME, "ombrix-converter")):
                 raise RuntimeError("OMBRIX_RUNTIME_DIR does not hold the staged program")
@@ -142,10 +141,6 @@ class Program:
         key(keys)
         wait_for(lambda: dialog not in self.dialogs(), what="the message box to close")
 
-    def new_window(self, before, what):
-        """Waits for a window of the program that is not among before."""
-        return wait_for(lambda: (list(set(self.windows(None)) - set(before)) or [None])[0], what=what)
-
     def activate(self, wid=None):
         run("xdotool", "windowactivate", "--sync", wid or self.wid, check=False)
         run("xdotool", "windowfocus", "--sync", wid or self.wid, check=False)
@@ -174,7 +169,7 @@ class Program:
         key("Tab")
 
     def stop(self):
-        if self.process:
+        if self.process and self.process.poll() is None:
             self.process.terminate()
             try:
                 self.process.wait(timeout=10)
@@ -194,38 +189,31 @@ class XDisplay:
 
     def __init__(self, test):
         self.xlib = ctypes.CDLL(ctypes.util.find_library("X11"))
-        p, ul, i = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int
-        signatures = {"XOpenDisplay": (p, [ctypes.c_char_p]), "XInternAtom": (ul, [p, ctypes.c_char_p, i]),
-                      "XGetSelectionOwner": (ul, [p, ul]), "XSendEvent": (i, [p, ul, i, ctypes.c_long, p]),
-                      "XFlush": (i, [p]), "XCloseDisplay": (i, [p]),
-                      "XkbGetNamedIndicator": (i, [p, ul, ctypes.POINTER(i), ctypes.POINTER(i), p, p])}
-        for name, (restype, argtypes) in signatures.items():
-            function = getattr(self.xlib, name)
-            function.restype, function.argtypes = restype, argtypes
-        self.display = self.xlib.XOpenDisplay(None)
-        if not self.display:
+        self.xlib.XOpenDisplay.restype = ctypes.c_void_p
+        # Wrapped, so that ctypes passes the pointer whole; atoms and window ids fit the default int results.
+        self.display = ctypes.c_void_p(self.xlib.XOpenDisplay(None))
+        if not self.display.value:
             raise RuntimeError("cannot open the display " + os.environ.get("DISPLAY", ""))
         test.addCleanup(self.xlib.XCloseDisplay, self.display)
 
     def atom(self, name):
-        return self.xlib.XInternAtom(self.display, name.encode(), 0)
+        return ctypes.c_ulong(self.xlib.XInternAtom(self.display, name.encode(), 0))
 
     def tray_owner(self):
         return self.xlib.XGetSelectionOwner(self.display, self.atom("_NET_SYSTEM_TRAY_S0"))
 
     def indicator(self, name):
         """Whether the keyboard's indicator of that name ("Num Lock", "Caps Lock") is lit."""
-        index, state = ctypes.c_int(), ctypes.c_int()
-        if not self.xlib.XkbGetNamedIndicator(self.display, self.atom(name), ctypes.byref(index),
-                                              ctypes.byref(state), None, None):
+        state = ctypes.c_int()
+        if not self.xlib.XkbGetNamedIndicator(self.display, self.atom(name), None, ctypes.byref(state), None, None):
             raise RuntimeError(f"the keyboard has no {name} indicator")
         return bool(state.value)
 
     def request_close(self, window):
         """Sends WM_DELETE_WINDOW straight to a window, as a session manager would; works on a hidden one."""
         event = self.ClientMessage(type=33, window=window, message_type=self.atom("WM_PROTOCOLS"), format=32)
-        event.data[0] = self.atom("WM_DELETE_WINDOW")  # data[1], the time, stays CurrentTime
-        self.xlib.XSendEvent(self.display, window, 0, 0, ctypes.byref(event))
+        event.data[0] = self.atom("WM_DELETE_WINDOW").value  # data[1], the time, stays CurrentTime
+        self.xlib.XSendEvent(self.display, ctypes.c_ulong(window), 0, ctypes.c_long(0), ctypes.byref(event))
         self.xlib.XFlush(self.display)
 
 
