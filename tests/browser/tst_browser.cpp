@@ -74,7 +74,7 @@ private:
         return folders->model()->index(int(folderTexts().indexOf(text)), 0);
     }
 
-    // D: is tree/d, mounted; E: is tree/e, a mount point with nothing mounted.
+    // D: is tree/d, mounted; E: a mount point with nothing mounted.
     std::unique_ptr<QTemporaryDir> tree;
     QList<Volume> volumes;
     std::unique_ptr<DriveMap> drives;
@@ -88,7 +88,7 @@ void tst_Browser::init()
     QVERIFY(tree->isValid());
     // Open to the unprivileged user of the permission case.
     QVERIFY(::chmod(QFile::encodeName(tree->path()).constData(), 0755) == 0);
-    QVERIFY(QDir(tree->path()).mkpath(QStringLiteral("d")) && QDir(tree->path()).mkpath(QStringLiteral("e")));
+    QVERIFY(QDir(tree->path()).mkpath(QStringLiteral("d")));
     volumes = { { native("d"), true }, { native("e"), false } };
     drives = std::make_unique<DriveMap>([this] { return volumes; });
     folders = std::make_unique<FolderList>();
@@ -333,7 +333,6 @@ void tst_Browser::namesArriveExactly()
     folders->setPath(QStringLiteral("D:\\") + QString::fromUtf8(parent).replace(QLatin1Char('/'), QLatin1Char('\\')));
     folders->setCurrentIndex(folders->model()->index(depth, 0));
     QTest::keyClick(folders.get(), Qt::Key_Return);
-    QCOMPARE(drives->toNative(folders->path()).toUtf8(), nativeFolder);
     QCOMPARE(folders->model()->index(depth, 0).data().toString(), shown);
     files->setPattern(QStringLiteral("*.wav"));
     files->setPath(folders->path());
