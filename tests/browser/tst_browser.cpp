@@ -326,7 +326,6 @@ void tst_Browser::namesArriveExactly()
     const QByteArray folder = parent + name;
     for (const QByteArray &entry : { folder + '/', folder + "/sub/", folder + '/' + name + ".wav" })
         make(entry);
-    const QByteArray nativeFolder = QFile::encodeName(native("d")) + '/' + folder;
 
     // Reached through the folder list, as the user does.
     folders->resize(265, 200);
@@ -340,7 +339,7 @@ void tst_Browser::namesArriveExactly()
     // What a conversion builds from the lists is the very file.
     files->setCurrentIndex(files->model()->index(0, 0));
     const QString full = files->path() + QLatin1Char('\\') + files->fileName();
-    QCOMPARE(drives->toNative(full).toUtf8(), nativeFolder + '/' + name + ".wav");
+    QCOMPARE(drives->toNative(full).toUtf8(), QFile::encodeName(native("d/")) + folder + '/' + name + ".wav");
 
     // The subfolder sits one step deeper than its folder, in view at any depth.
     const auto width = [&](int row) { return folders->sizeHintForIndex(folders->model()->index(row, 0)).width(); };
