@@ -8,11 +8,9 @@
 #include <QProxyStyle>
 #include <QScopeGuard>
 #include <QSignalSpy>
-#include <QStyleOptionViewItem>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <functional>
 #include <memory>
 
 #include <fcntl.h>
@@ -36,7 +34,7 @@ struct UnprivilegedScope
 };
 
 /// The error a change throws; number 0 when it throws none.
-DesktopError errorOf(const std::function<void()> &change)
+template<typename Change> DesktopError errorOf(const Change &change)
 {
     try {
         change();
@@ -58,9 +56,7 @@ private slots:
 
     void fileMatching_data();
     void fileMatching();
-    void keyboardSelection_data();
-    void keyboardSelection();
-    void fileRefresh();
+    void selectionAndRefresh();
     void failureKeepsState_data();
     void failureKeepsState();
     void folderChainAndActivation();
@@ -72,19 +68,16 @@ private:
     QString native(const QString &relative) const { return tree->path() + QLatin1Char('/') + relative; }
     /// Creates an entry under the D: volume: "name" a file, "name/" a folder, "name->target" a link.
     void make(const QByteArray &entry);
-    void selectFile(const QString &name);
     QStringList folderTexts() const;
     QModelIndex folderRow(const QString &text) const
     {
         return folders->model()->index(int(folderTexts().indexOf(text)), 0);
     }
-    void doubleClick(const QModelIndex &index);
 
-    // D: is tree/d, mounted; E: is tree/e, a mount point with nothing mounted.
+    // D: is tree/d, mounted; E: a mount point with nothing mounted.
     std::unique_ptr<QTemporaryDir> tree;
     QList<Volume> volumes;
     std::unique_ptr<DriveMap> drives;
-    std::unique_ptr<DriveList> driveList;
     std::unique_ptr<FolderList> folders;
     std::unique_ptr<FileList> files;
 };
@@ -95,13 +88,11 @@ void tst_Browser::init()
     QVERIFY(tree->isValid());
     // Open to the unprivileged user of the permission case.
     QVERIFY(::chmod(QFile::encodeName(tree->path()).constData(), 0755) == 0);
-    QVERIFY(QDir(tree->path()).mkpath(QStringLiteral("d")) && QDir(tree->path()).mkpath(QStringLiteral("e")));
+    QVERIFY(QDir(tree->path()).mkpath(QStringLiteral("d")));
     volumes = { { native("d"), true }, { native("e"), false } };
     drives = std::make_unique<DriveMap>([this] { return volumes; });
-    driveList = std::make_unique<DriveList>();
     folders = std::make_unique<FolderList>();
     files = std::make_unique<FileList>();
-    driveList->setDriveMap(*drives);
     folders->setDriveMap(*drives);
     files->setDriveMap(*drives);
 }
@@ -110,7 +101,6 @@ void tst_Browser::cleanup()
 {
     files.reset();
     folders.reset();
-    driveList.reset();
     drives.reset();
     // QDir cannot remove names that are not valid UTF-8.
     const auto removeOne = [](const char *entry, const struct stat *, int, struct FTW *) { return ::remove(entry); };
@@ -133,13 +123,6 @@ void tst_Browser::make(const QByteArray &entry)
     }
 }
 
-void tst_Browser::selectFile(const QString &name)
-{
-    const qsizetype row = files->fileNames().indexOf(name);
-    QVERIFY2(row >= 0, qPrintable(name));
-    files->setCurrentIndex(files->model()->index(int(row), 0));
-}
-
 QStringList tst_Browser::folderTexts() const
 {
     QStringList texts;
@@ -148,36 +131,24 @@ QStringList tst_Browser::folderTexts() const
     return texts;
 }
 
-void tst_Browser::doubleClick(const QModelIndex &index)
-{
-    QVERIFY(index.isValid());
-    const QPoint at = folders->visualRect(index).center();
-    // A double click is a press, release, then a double-click event.
-    QTest::mouseClick(folders->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseDClick(folders->viewport(), Qt::LeftButton, {}, at);
-}
-
 void tst_Browser::fileMatching_data()
 {
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QList<QByteArray>>("entries");
     QTest::addColumn<QStringList>("expected");
 
-    QTest::newRow("suffixes in any case")
-        << QStringLiteral("*.WAV;*.ogg")
-        << QList<QByteArray> { "a.wav", "B.Wav", "c.OGG", "d.wa", "e.wave", "f.wav.bak" }
-        << QStringList { "a.wav", "B.Wav", "c.OGG" };
     QTest::newRow("question mark is one character, not one byte")
         << QStringLiteral("?.wav") << QList<QByteArray> { "a.wav", "ab.wav", "\xc3\xa9.wav", "\xe2\x82\xac.wav" }
         << QStringList { "a.wav", QStringLiteral("é.wav"), QStringLiteral("€.wav") };
     QTest::newRow("star in the middle backtracks")
         << QStringLiteral("v*01*.w?v") << QList<QByteArray> { "voice01.wav", "v0101x.wOv", "v1.wav", "voice01.wa" }
         << QStringList { "v0101x.wOv", "voice01.wav" };
-    QTest::newRow("dot-files, folders, links to no file and names without an exact drive form left out")
-        << QStringLiteral("*.wav")
-        << QList<QByteArray> { ".hidden.wav", "shown.wav", "dir.wav/", "real.ogg", "link.wav->real.ogg",
-               "gone.wav->missing.wav", "dirlink.wav->dir.wav", "bad\xff.wav", "private\xef\x81\x9c.wav" }
-        << QStringList { "link.wav", "shown.wav" };
+    QTest::newRow("suffix in any case; dot-files, folders, links to no file and inexact names left out")
+        << QStringLiteral("*.WAV")
+        << QList<QByteArray> { "B.Wav", "wav", "e.wave", ".hidden.wav", "shown.wav", "dir.wav/", "real.ogg",
+               "link.wav->real.ogg", "gone.wav->missing.wav", "dirlink.wav->dir.wav", "bad\xff.wav",
+               "private\xef\x81\x9c.wav" }
+        << QStringList { "B.Wav", "link.wav", "shown.wav" };
     // Keys compare eight bytes at a time: some names agree, or tie by case, past the first eight.
     QTest::newRow("sorted without case, names equal but for case in a fixed order")
         << QStringLiteral("*")
@@ -201,44 +172,20 @@ void tst_Browser::fileMatching()
     QCOMPARE(files->fileNames(), expected);
 }
 
-void tst_Browser::keyboardSelection_data()
-{
-    QTest::addColumn<QList<int>>("keys");
-    QTest::addColumn<QString>("selected");
-
-    QTest::newRow("tab in selects nothing") << QList<int> {} << QString();
-    QTest::newRow("Home on the caret") << QList<int> { Qt::Key_Home } << "a.wav";
-    QTest::newRow("Page Up at the top") << QList<int> { Qt::Key_PageUp } << "a.wav";
-    QTest::newRow("Down") << QList<int> { Qt::Key_Down } << "b.wav";
-    QTest::newRow("letter, then Up") << QList<int> { Qt::Key_C, Qt::Key_Up } << "b.wav";
-}
-
-void tst_Browser::keyboardSelection()
-{
-    QFETCH(QList<int>, keys);
-    QFETCH(QString, selected);
-
-    for (const QByteArray entry : { "a.wav", "b.wav", "c.wav" })
-        make(entry);
-    files->setPath(QStringLiteral("D:\\"));
-    files->show();
-    files->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(files.get()));
-    // Tabbing in puts the caret on the first entry.
-    files->setFocus(Qt::TabFocusReason);
-    QCOMPARE(files->currentIndex().row(), 0);
-    for (const int key : keys)
-        QTest::keyClick(files.get(), Qt::Key(key));
-    QCOMPARE(files->fileName(), selected);
-}
-
-void tst_Browser::fileRefresh()
+void tst_Browser::selectionAndRefresh()
 {
     for (const QByteArray entry : { "sounds/", "sounds/keep.wav", "sounds/vanish.wav", "sounds/b.txt" })
         make(entry);
     files->setPattern(QStringLiteral("*.wav"));
     files->setPath(QStringLiteral("D:\\sounds"));
-    selectFile(QStringLiteral("keep.wav"));
+    files->show();
+    files->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(files.get()));
+    // Tabbing in puts the caret on the first entry and selects nothing; Home on the caret selects it.
+    files->setFocus(Qt::TabFocusReason);
+    QCOMPARE(files->fileName(), QString());
+    QTest::keyClick(files.get(), Qt::Key_Home);
+    QCOMPARE(files->fileName(), QStringLiteral("keep.wav"));
 
     make("sounds/new.wav");
     QVERIFY(QFile::remove(native("d/sounds/vanish.wav")));
@@ -251,11 +198,9 @@ void tst_Browser::fileRefresh()
     files->refresh();
     QCOMPARE(files->fileName(), QString());
 
-    // The folder going away fails the refresh and keeps the list.
+    // The folder going away fails the refresh, for the program to report.
     QVERIFY(QDir(native("d/sounds")).removeRecursively());
-    const DesktopError error = errorOf([this] { files->refresh(); });
-    QCOMPARE(error.number, int(DesktopError::PathNotFound));
-    QCOMPARE(files->fileNames(), QStringList { "new.wav" });
+    QCOMPARE(errorOf([this] { files->refresh(); }).number, int(DesktopError::PathNotFound));
 }
 
 void tst_Browser::failureKeepsState_data()
@@ -263,7 +208,6 @@ void tst_Browser::failureKeepsState_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("number");
 
-    QTest::newRow("drive without a medium") << QStringLiteral("E:\\") << int(DesktopError::DeviceUnavailable);
     QTest::newRow("a file, not a folder") << QStringLiteral("D:\\sounds\\a.wav") << int(DesktopError::PathNotFound);
     QTest::newRow("parent steps") << QStringLiteral("D:\\sounds\\..\\..") << int(DesktopError::PathNotFound);
     QTest::newRow("slash inside a name") << QStringLiteral("D:\\sounds/../..") << int(DesktopError::PathNotFound);
@@ -281,8 +225,7 @@ void tst_Browser::failureKeepsState()
     QVERIFY(::chmod(QFile::encodeName(native("d/locked")).constData(), 0) == 0);
     folders->setPath(QStringLiteral("D:\\sounds"));
     files->setPath(QStringLiteral("D:\\sounds"));
-    selectFile(QStringLiteral("a.wav"));
-    QSignalSpy changes(folders.get(), &FolderList::pathChanged);
+    files->setCurrentIndex(files->model()->index(0, 0));
 
     UnprivilegedScope unprivileged;
     if (number == DesktopError::PermissionDenied && !unprivileged.ok)
@@ -293,8 +236,6 @@ void tst_Browser::failureKeepsState()
         QVERIFY2(error.description.startsWith(path.left(2)), qPrintable(error.description));
     }
     QCOMPARE(folders->path(), QStringLiteral("D:\\sounds"));
-    QCOMPARE(folders->subfolders(), QStringList { "voice" });
-    QCOMPARE(changes.size(), 0);
     QCOMPARE(files->path(), QStringLiteral("D:\\sounds"));
     QCOMPARE(files->fileName(), QStringLiteral("a.wav"));
 }
@@ -302,8 +243,7 @@ void tst_Browser::failureKeepsState()
 void tst_Browser::folderChainAndActivation()
 {
     for (const QByteArray entry : { "sounds/", "sounds/voice/", "sounds/voice/deep/", "sounds/Alpha/", "sounds/beta/",
-             "sounds/.cache/", "sounds/bad\xff/", "sounds/file.wav", "sounds/linked->beta", "sounds/dangling->nowhere",
-             "sounds/filelink->file.wav" })
+             "sounds/bad\xff/", "sounds/file.wav", "sounds/linked->beta" })
         make(entry);
     // Folder icons smaller than the rows' icon size, found only when first drawn.
     struct SmallIcons : QProxyStyle
@@ -311,7 +251,7 @@ void tst_Browser::folderChainAndActivation()
         QIcon standardIcon(StandardPixmap which, const QStyleOption *option, const QWidget *widget) const override
         {
             QPixmap pixmap(8, 8);
-            pixmap.fill(which == SP_DirOpenIcon ? Qt::red : Qt::blue);
+            pixmap.fill();
             const bool folder = which == SP_DirOpenIcon || which == SP_DirClosedIcon;
             return folder ? QIcon(pixmap) : QProxyStyle::standardIcon(which, option, widget);
         }
@@ -332,33 +272,33 @@ void tst_Browser::folderChainAndActivation()
     QCOMPARE(folders->visualRect(folderRow(QStringLiteral("deep"))).height(), drawnHeight);
 
     folders->setPath(QStringLiteral("D:\\sounds"));
-    // Dot-folders, files, dangling links and names without an exact drive form are not listed.
+    // Files and names without an exact drive form are not listed; links to folders are.
     QCOMPARE(folderTexts(), (QStringList { "D:\\", "sounds", "Alpha", "beta", "linked", "voice" }));
     QCOMPARE(folders->currentIndex().row(), 1);
     QSignalSpy changes(folders.get(), &FolderList::pathChanged);
     QSignalSpy failures(folders.get(), &FolderList::failed);
 
-    doubleClick(folderRow(QStringLiteral("voice")));
+    // As from a mouse: the view takes a double click only on the entry pressed before.
+    const QPoint at = folders->visualRect(folderRow(QStringLiteral("voice"))).center();
+    QTest::mouseClick(folders->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(folders->viewport(), Qt::LeftButton, {}, at);
     QCOMPARE(folders->path(), QStringLiteral("D:\\sounds\\voice"));
     QCOMPARE(changes.size(), 1);
-    QCOMPARE(changes.at(0).at(0).toString(), QStringLiteral("D:\\sounds\\voice"));
 
     // Enter on a chain entry climbs back up; on the current folder it changes nothing.
     folders->setCurrentIndex(folderRow(QStringLiteral("D:\\")));
-    QTest::keyClick(folders.get(), Qt::Key_Return);
-    QCOMPARE(folders->path(), QStringLiteral("D:\\"));
     QTest::keyClick(folders.get(), Qt::Key_Enter);
+    QCOMPARE(folders->path(), QStringLiteral("D:\\"));
+    QTest::keyClick(folders.get(), Qt::Key_Return);
     QCOMPARE(changes.size(), 2);
 
     // A folder gone since it was listed is reported, not thrown: activation runs from the event loop.
     folders->setPath(QStringLiteral("D:\\sounds"));
     QVERIFY(QDir(native("d/sounds/beta")).removeRecursively());
-    doubleClick(folderRow(QStringLiteral("beta")));
+    folders->setCurrentIndex(folderRow(QStringLiteral("beta")));
+    QTest::keyClick(folders.get(), Qt::Key_Return);
     QCOMPARE(failures.size(), 1);
-    const DesktopError error = failures.at(0).at(0).value<DesktopError>();
-    QCOMPARE(error.number, int(DesktopError::PathNotFound));
-    QVERIFY(error.description.contains(QStringLiteral("D:\\sounds\\beta")));
-    QCOMPARE(folders->path(), QStringLiteral("D:\\sounds"));
+    QCOMPARE(failures.at(0).at(0).value<DesktopError>().number, int(DesktopError::PathNotFound));
     QCOMPARE(changes.size(), 3);
 }
 
@@ -373,9 +313,6 @@ void tst_Browser::namesArriveExactly_data()
     QTest::newRow("DEL") << QByteArray("del\x7f") << QString::fromUtf8("del␡") << 1;
     QTest::newRow("line separator") << QByteArray("a\u2028b") << QString::fromUtf8("a␤b") << 1;
     QTest::newRow("backslash") << QByteArray("back\\slash") << QStringLiteral("back\\slash") << 1;
-    QTest::newRow("shell and pattern characters")
-        << QByteArray("-e it's \"$(x)\" `y`; a&b|c *?") << QStringLiteral("-e it's \"$(x)\" `y`; a&b|c *?") << 1;
-    QTest::newRow("non-ASCII") << QByteArray("na\xc3\xafve \xe6\x97\xa5") << QString::fromUtf8("naïve 日") << 1;
     QTest::newRow("forty folders deep") << QByteArray("plain") << QStringLiteral("plain") << 40;
 }
 
@@ -387,19 +324,16 @@ void tst_Browser::namesArriveExactly()
 
     // The named folder, depth levels down, holds one subfolder and one file of its name.
     const QByteArray parent = QByteArray("aa/").repeated(depth - 1);
-    for (qsizetype end = parent.indexOf('/'); end > 0; end = parent.indexOf('/', end + 1))
-        make(parent.left(end) + '/');
+    QVERIFY(QDir().mkpath(native("d/") + parent));
     const QByteArray folder = parent + name;
     for (const QByteArray &entry : { folder + '/', folder + "/sub/", folder + '/' + name + ".wav" })
         make(entry);
-    const QByteArray nativeFolder = QFile::encodeName(native("d")) + '/' + folder;
 
     // Reached through the folder list, as the user does.
     folders->resize(265, 200);
     folders->setPath(QStringLiteral("D:\\") + QString::fromUtf8(parent).replace(QLatin1Char('/'), QLatin1Char('\\')));
     folders->setCurrentIndex(folders->model()->index(depth, 0));
     QTest::keyClick(folders.get(), Qt::Key_Return);
-    QCOMPARE(drives->toNative(folders->path()).toUtf8(), nativeFolder);
     QCOMPARE(folders->model()->index(depth, 0).data().toString(), shown);
     files->setPattern(QStringLiteral("*.wav"));
     files->setPath(folders->path());
@@ -407,61 +341,48 @@ void tst_Browser::namesArriveExactly()
     // What a conversion builds from the lists is the very file.
     files->setCurrentIndex(files->model()->index(0, 0));
     const QString full = files->path() + QLatin1Char('\\') + files->fileName();
-    QCOMPARE(drives->toNative(full).toUtf8(), nativeFolder + '/' + name + ".wav");
+    QCOMPARE(drives->toNative(full).toUtf8(), QFile::encodeName(native("d/")) + folder + '/' + name + ".wav");
 
-    // Rows keep one line, and the subfolder sits one step deeper than its folder, in view.
-    QStyleOptionViewItem option;
-    option.initFrom(folders.get());
-    const auto rowSize
-        = [&](int row) { return folders->itemDelegate()->sizeHint(option, folders->model()->index(row, 0)); };
-    const auto indent = [&](int row, const QString &text) {
-        return rowSize(row).width() - option.fontMetrics.horizontalAdvance(text);
-    };
-    QCOMPARE(rowSize(depth).height(), rowSize(0).height());
+    // The subfolder sits one step deeper than its folder, in view at any depth.
+    const auto width = [&](int row) { return folders->sizeHintForIndex(folders->model()->index(row, 0)).width(); };
+    const auto indent
+        = [&](int row, const QString &text) { return width(row) - folders->fontMetrics().horizontalAdvance(text); };
     QVERIFY(indent(depth + 1, QStringLiteral("sub")) > indent(depth, shown));
-    QVERIFY(rowSize(depth + 1).width() <= folders->width());
+    QVERIFY(width(depth + 1) <= folders->width());
 }
 
 void tst_Browser::drivesFollowTheVolumes()
 {
-    QCOMPARE(driveList->count(), 3);
-    QCOMPARE(driveList->itemText(0), QStringLiteral("C:  /"));
-    QSignalSpy changes(driveList.get(), &DriveList::driveChanged);
-    driveList->setDrive(QStringLiteral("c:"));
-    driveList->setDrive(QStringLiteral("C:"));
+    DriveList driveList;
+    driveList.setDriveMap(*drives);
+    QSignalSpy changes(&driveList, &DriveList::driveChanged);
+    driveList.setDrive(QStringLiteral("c:"));
+    driveList.setDrive(QStringLiteral("C:"));
     QCOMPARE(changes.size(), 1);
     QCOMPARE(changes.at(0).at(0).toString(), QStringLiteral("C:"));
-    QTest::keyClick(driveList.get(), Qt::Key_Down);
+    QTest::keyClick(&driveList, Qt::Key_Down);
     QCOMPARE(changes.size(), 2);
-    QCOMPARE(driveList->drive(), QStringLiteral("D:"));
-
-    // A drive without a medium can be chosen: the folder list is the one to report it.
-    driveList->setDrive(QStringLiteral("E:"));
-    QCOMPARE(changes.size(), 3);
+    QCOMPARE(driveList.drive(), QStringLiteral("D:"));
     for (const QString &bad : { QStringLiteral("Q:"), QStringLiteral("D") })
-        QCOMPARE(errorOf([&] { driveList->setDrive(bad); }).number, int(DesktopError::DeviceUnavailable));
-    QCOMPARE(driveList->drive(), QStringLiteral("E:"));
-    QCOMPARE(changes.size(), 3);
+        QCOMPARE(errorOf([&] { driveList.setDrive(bad); }).number, int(DesktopError::DeviceUnavailable));
+    QCOMPARE(driveList.drive(), QStringLiteral("D:"));
 
     // A volume mounted since the last look is found without opening the list.
     volumes.append({ native("f"), true });
-    driveList->setDrive(QStringLiteral("F:"));
-    QCOMPARE(changes.size(), 4);
+    driveList.setDrive(QStringLiteral("F:"));
+    QCOMPARE(changes.size(), 3);
 
-    // D: pulled out, G: plugged in: opening the list reads the volumes again. D: keeps its
-    // letter and stays the current drive, silently.
-    driveList->setDrive(QStringLiteral("D:"));
-    driveList->show();
-    QVERIFY(QTest::qWaitForWindowExposed(driveList.get()));
+    // D: pulled out, G: plugged in: opening the list reads the volumes again; D: stays current, silently.
+    driveList.setDrive(QStringLiteral("D:"));
+    driveList.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&driveList));
     volumes.removeFirst();
     volumes.append({ native("g"), true });
-    static_cast<QComboBox *>(driveList.get())->showPopup();
-    QCOMPARE(driveList->count(), 5);
-    QCOMPARE(driveList->itemText(4), QStringLiteral("G:  ") + native("g"));
-    QCOMPARE(driveList->drive(), QStringLiteral("D:"));
-    QCOMPARE(driveList->currentIndex(), 1);
-    driveList->hidePopup();
-    QCOMPARE(changes.size(), 5);
+    static_cast<QComboBox &>(driveList).showPopup();
+    QCOMPARE(driveList.itemText(4), QStringLiteral("G:  ") + native("g"));
+    QCOMPARE(driveList.currentIndex(), 1);
+    driveList.hidePopup();
+    QCOMPARE(changes.size(), 4);
 
     // The folder list reads the volumes itself: G: pulled out unseen, its folder still there.
     QVERIFY(QDir().mkpath(native("g")));
