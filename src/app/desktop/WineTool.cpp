@@ -59,7 +59,8 @@ bool windowsCanHold(const QString &name)
 PeMachine peMachine(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Unbuffered: two small reads, not a buffer's worth of a large tool.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return PeMachine::NotWindows;
     const QByteArray dos = file.read(0x40);
     if (dos.size() < 0x40 || !dos.startsWith("MZ"))
