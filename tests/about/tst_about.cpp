@@ -30,13 +30,11 @@ class tst_About : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
     void init();
     void cleanup();
 
     void fonts_data();
     void fonts();
-    void captionsFit();
     void window();
     void closeUnloads_data();
     void closeUnloads();
@@ -48,15 +46,11 @@ private:
     std::unique_ptr<About> about;
 };
 
-void tst_About::initTestCase()
-{
-    // As the program does at start-up.
-    QFont::insertSubstitution(QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans"));
-}
-
 void tst_About::init()
 {
     QTest::failOnWarning(QRegularExpression(QStringLiteral("connectSlotsByName")));
+    // As the program does at start-up.
+    QFont::insertSubstitution(QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans"));
     main = std::make_unique<MainWindow>();
     main->window.show();
     main->window.activateWindow();
@@ -97,9 +91,17 @@ void tst_About::fonts()
     QCOMPARE(widget->palette().color(QPalette::WindowText), text);
 }
 
-void tst_About::captionsFit()
+void tst_About::window()
 {
     about->show();
+    QPointer<QWidget> window = about->window();
+    // No owner, no minimise or maximise button, centred.
+    QVERIFY(!window->parentWidget());
+    QVERIFY(!(window->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    const QRect screen = main->window.screen()->availableGeometry();
+    QVERIFY((window->geometry().center() - screen.center()).manhattanLength() <= 1);
+
+    // Each caption fits its box.
     for (const QWidget *widget : about->window()->findChildren<QWidget *>()) {
         const QString caption = widget->property(qobject_cast<const QGroupBox *>(widget) ? "title" : "text").toString();
         QVERIFY(widget == control("Picture1") || !caption.isEmpty());
@@ -119,17 +121,6 @@ void tst_About::captionsFit()
         // Label1's box reaches a pixel past the window's edge; its text must not.
         QVERIFY(widget->mapTo(about->window(), QPoint(box.right(), 0)).x() < about->window()->width());
     }
-}
-
-void tst_About::window()
-{
-    about->show();
-    QPointer<QWidget> window = about->window();
-    // No owner, no minimise or maximise button, centred.
-    QVERIFY(!window->parentWidget());
-    QVERIFY(!(window->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-    const QRect screen = main->window.screen()->availableGeometry();
-    QVERIFY((window->geometry().center() - screen.center()).manhattanLength() <= 1);
 
     // Drawn unscaled from the box's top-left corner: the box shows the image's first 49 x 49.
     const QImage gif = QImage(QStringLiteral(":/about.gif")).convertToFormat(QImage::Format_RGB32);
