@@ -19,25 +19,24 @@ private Q_SLOTS:
 
 namespace {
 
-/// A tray that accepts or refuses as told and records the icon numbers it was asked for.
+/// A tray that accepts or refuses as told and records what it was asked, in order.
 class RecordingTray : public NotificationArea
 {
 public:
     bool add(const TrayIconData &data, const QIcon &) override
     {
-        adds.append(data.uID);
+        calls.append(QStringLiteral("add %1").arg(data.uID));
         return accepts;
     }
 
     bool remove(const TrayIconData &data) override
     {
-        removes.append(data.uID);
+        calls.append(QStringLiteral("remove %1").arg(data.uID));
         return true;
     }
 
     bool accepts = false;
-    QList<quint32> adds;
-    QList<quint32> removes;
+    QStringList calls;
 };
 
 TrayIconData iconNumber(quint32 id)
@@ -79,16 +78,14 @@ void tst_NotificationArea::firstAcceptingTrayKeepsTheIcon()
     xembed->accepts = true;
     QVERIFY(area->add(iconNumber(1), QIcon()));
     QVERIFY(area->add(iconNumber(2), QIcon()));
-    QCOMPARE(xembed->adds, (QList<quint32> { 1, 1, 2 }));
-    QCOMPARE(other->adds, (QList<quint32> { 1, 1, 1 }));
 
     // A removal goes to the icon's tray; an icon never added, or already gone, is harmless and false.
     QVERIFY(!area->remove(iconNumber(3)));
     QVERIFY(area->remove(iconNumber(1)));
     QVERIFY(!area->remove(iconNumber(1)));
     QVERIFY(area->remove(iconNumber(2)));
-    QCOMPARE(xembed->removes, QList<quint32> { 2 });
-    QCOMPARE(other->removes, QList<quint32> { 1 });
+    QCOMPARE(xembed->calls, (QStringList { "add 1", "add 1", "add 2", "remove 2" }));
+    QCOMPARE(other->calls, (QStringList { "add 1", "add 1", "add 1", "remove 1" }));
 
     // Reports from either tray come through with their window and icon.
     QSignalSpy reports(area.get(), &NotificationArea::mouseMessage);
@@ -112,7 +109,7 @@ void tst_NotificationArea::iconMouseActions_data()
     // The desktop's convention: the second press of a double click comes as the double click.
     QTest::newRow("left double click") << "double" << Qt::LeftButton << QList<qint32> { 513, 514, 515, 514 };
     QTest::newRow("right double click") << "double" << Qt::RightButton << QList<qint32> { 516, 517, 518, 517 };
-    QTest::newRow("middle click") << "click" << Qt::MiddleButton << QList<qint32> {};
+    QTest::newRow("middle double click") << "double" << Qt::MiddleButton << QList<qint32> {};
 }
 
 void tst_NotificationArea::iconMouseActions()
@@ -127,22 +124,18 @@ void tst_NotificationArea::iconMouseActions()
     // Through the window, as the platform delivers them, so that Qt makes its own double clicks.
     QWindow *window = icon->windowHandle();
     const QPoint centre = icon->rect().center();
-    if (action == "press")
-        QTest::mousePress(window, button, {}, centre);
-    else if (action == "click")
-        QTest::mouseClick(window, button, {}, centre);
-    else if (action == "double")
+    if (action == "double") {
         QTest::mouseDClick(window, button, {}, centre);
-    // Sent to the widget, the move comes before the event loop runs the held-back press.
-    if (action == "drag") {
+    } else {
+        // Sent to the widget, a move comes before the event loop runs the held-back press.
         QTest::mousePress(icon.get(), button, {}, centre);
-        QTest::mouseMove(icon.get(), centre + QPoint(1, 1));
+        if (action == "drag")
+            QTest::mouseMove(icon.get(), centre + QPoint(1, 1));
     }
-
     QCoreApplication::processEvents();
     QCOMPARE(reported, expected);
-    if (action == "press" || action == "drag")
-        QTest::mouseRelease(window, button, {}, centre);
+    if (action != "double")
+        QTest::mouseRelease(icon.get(), button, {}, centre);
 }
 
 void tst_NotificationArea::iconPaintsAtTheSizeGiven()
