@@ -5,8 +5,6 @@
 #include "app/desktop/DesktopError.h"
 #include "app/desktop/DriveMap.h"
 
-#include <QProxyStyle>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -241,19 +239,9 @@ void tst_Browser::folderChainAndActivation()
 {
     make({ "sounds/", "sounds/voice/", "sounds/voice/deep/", "sounds/Alpha/", "sounds/beta/", "sounds/bad\xff/",
         "sounds/file.wav", "sounds/linked->beta" });
-    // Folder icons smaller than the rows' icon size, found only when first drawn.
-    struct SmallIcons : QProxyStyle
-    {
-        QIcon standardIcon(StandardPixmap which, const QStyleOption *option, const QWidget *widget) const override
-        {
-            QPixmap pixmap(8, 8);
-            pixmap.fill();
-            const bool folder = which == SP_DirOpenIcon || which == SP_DirClosedIcon;
-            return folder ? QIcon(pixmap) : QProxyStyle::standardIcon(which, option, widget);
-        }
-    } style;
-    folders->setStyle(&style);
-    const auto restore = qScopeGuard([this] { folders->setStyle(nullptr); });
+    // Rows' icons larger than the style's folder icons, which are found only when first drawn.
+    folders->setIconSize(QSize(300, 300));
+    QVERIFY(folders->style()->standardIcon(QStyle::SP_DirOpenIcon).actualSize(folders->iconSize()).height() < 300);
     folders->resize(200, 400);
     folders->show();
     QVERIFY(QTest::qWaitForWindowExposed(folders.get()));
