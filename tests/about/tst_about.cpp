@@ -13,18 +13,6 @@
 
 #include <memory>
 
-namespace {
-
-/// A stand-in main window with two controls that can hold the keyboard focus.
-struct MainWindow
-{
-    QWidget window;
-    QLineEdit edit { &window };
-    QLineEdit other { &window };
-};
-
-} // namespace
-
 class tst_About : public QObject
 {
     Q_OBJECT
@@ -42,7 +30,8 @@ private Q_SLOTS:
 private:
     QWidget *control(const QString &name) const { return about->window()->findChild<QWidget *>(name); }
 
-    std::unique_ptr<MainWindow> main;
+    std::unique_ptr<QWidget> main;
+    QLineEdit *other = nullptr;
     std::unique_ptr<About> about;
 };
 
@@ -51,11 +40,14 @@ void tst_About::init()
     QTest::failOnWarning(QRegularExpression(QStringLiteral("connectSlotsByName")));
     // As the program does at start-up.
     QFont::insertSubstitution(QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans"));
-    main = std::make_unique<MainWindow>();
-    main->window.show();
-    main->window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&main->window));
-    about = std::make_unique<About>(main->window);
+    // A stand-in main window with two controls that can hold the keyboard focus.
+    main = std::make_unique<QWidget>();
+    new QLineEdit(main.get());
+    other = new QLineEdit(main.get());
+    main->show();
+    main->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(main.get()));
+    about = std::make_unique<About>(*main);
 }
 
 void tst_About::cleanup()
@@ -97,7 +89,7 @@ void tst_About::window()
     // No owner, no minimise or maximise button, centred.
     QVERIFY(!window->parentWidget());
     QVERIFY(!(window->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-    const QRect screen = main->window.screen()->availableGeometry();
+    const QRect screen = main->screen()->availableGeometry();
     QVERIFY((window->geometry().center() - screen.center()).manhattanLength() <= 1);
 
     // Each caption fits its box.
@@ -142,7 +134,7 @@ void tst_About::closeUnloads()
     QFETCH(QString, how);
 
     // The focus was on the second control when About opened; Close hands it back there.
-    main->other.setFocus();
+    other->setFocus();
     about->show();
     QPointer<QWidget> window = about->window();
     QPointer<QWidget> closeButton = control("closeButton");
@@ -152,7 +144,7 @@ void tst_About::closeUnloads()
     QTest::keyClick(closeButton, Qt::Key_Escape);
     window->setWindowState(window->windowState() | Qt::WindowMinimized);
     QTRY_VERIFY(!window->isMinimized());
-    QVERIFY(window->isVisible() && !main->window.isEnabled());
+    QVERIFY(window->isVisible() && !main->isEnabled());
 
     if (how == "return")
         QTest::keyClick(closeButton, Qt::Key_Return);
@@ -160,7 +152,7 @@ void tst_About::closeUnloads()
         window->close();
 
     QVERIFY(!about->window());
-    QTRY_COMPARE(QApplication::focusWidget(), &main->other);
+    QTRY_COMPARE(QApplication::focusWidget(), other);
 }
 
 QTEST_MAIN(tst_About)

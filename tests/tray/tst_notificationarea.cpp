@@ -38,11 +38,6 @@ public:
     QStringList calls;
 };
 
-TrayIconData iconNumber(quint32 id)
-{
-    return TrayIconData { .hWnd = 7, .uID = id };
-}
-
 /// The icon window, shown, with the pointer on it already so that a press is not preceded by
 /// Qt's own move.
 std::unique_ptr<TrayIconWidget> shownIcon()
@@ -71,18 +66,18 @@ void tst_NotificationArea::firstAcceptingTrayKeepsTheIcon()
 
     // No tray at all, then only the second one. The first one, started since, takes new icons
     // only; an icon already shown is updated where it is.
-    QVERIFY(!area->add(iconNumber(1), QIcon()));
+    QVERIFY(!area->add({ .uID = 1 }, QIcon()));
     other->accepts = true;
-    QVERIFY(area->add(iconNumber(1), QIcon()));
+    QVERIFY(area->add({ .uID = 1 }, QIcon()));
     xembed->accepts = true;
-    QVERIFY(area->add(iconNumber(1), QIcon()));
-    QVERIFY(area->add(iconNumber(2), QIcon()));
+    QVERIFY(area->add({ .uID = 1 }, QIcon()));
+    QVERIFY(area->add({ .uID = 2 }, QIcon()));
 
     // A removal goes to the icon's tray; an icon never added, or already gone, is harmless and false.
-    QVERIFY(!area->remove(iconNumber(3)));
-    QVERIFY(area->remove(iconNumber(1)));
-    QVERIFY(!area->remove(iconNumber(1)));
-    QVERIFY(area->remove(iconNumber(2)));
+    QVERIFY(!area->remove({ .uID = 3 }));
+    QVERIFY(area->remove({ .uID = 1 }));
+    QVERIFY(!area->remove({ .uID = 1 }));
+    QVERIFY(area->remove({ .uID = 2 }));
     QCOMPARE(xembed->calls, (QStringList { "add 1", "add 1", "add 2", "remove 2" }));
     QCOMPARE(other->calls, (QStringList { "add 1", "add 1", "add 1", "remove 1" }));
 }
