@@ -355,14 +355,11 @@ void tst_Browser::drivesFollowTheVolumes()
 
     // D: pulled out, G: plugged in: opening the list reads the volumes again; D: stays current, silently.
     driveList.setDrive(QStringLiteral("D:"));
-    driveList.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&driveList));
     volumes.removeFirst();
     volumes.append({ native("g"), true });
     static_cast<QComboBox &>(driveList).showPopup();
     QCOMPARE(driveList.itemText(4), QStringLiteral("G:  ") + native("g"));
     QCOMPARE(driveList.currentIndex(), 1);
-    driveList.hidePopup();
     QCOMPARE(changes.size(), 4);
 
     // The folder list reads the volumes itself: G: pulled out unseen, its folder still there.
