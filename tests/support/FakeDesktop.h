@@ -29,11 +29,6 @@ public:
         TrayIconData data;
         bool ownerVisible = false; ///< whether the record's window was visible at the call
     };
-    struct HelpCall
-    {
-        QWidget *owner = nullptr;
-        QByteArray file;
-    };
 
     explicit FakeDesktop(QObject *parent = nullptr);
 
@@ -66,7 +61,7 @@ public:
     QList<DesktopError> errors;
     QStringList startedCommandLines;
     QList<NotifyCall> notifyCalls;
-    QList<HelpCall> helpCalls;
+    QByteArrayList helpFiles;
     quint32 nextIconHandle = 0x1000;
 
 private:
