@@ -18,24 +18,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-namespace {
-
-/// The darkest pixel of a panel's painted text: lower is darker.
-int darkest(QLabel *panel)
-{
-    const QImage image = panel->grab().toImage();
-    int least = 255 * 3;
-    for (int y = 3; y < image.height() - 3; ++y) {
-        for (int x = 3; x < image.width() - 3; ++x) {
-            const QColor c = image.pixelColor(x, y);
-            least = qMin(least, c.red() + c.green() + c.blue());
-        }
-    }
-    return least;
-}
-
-} // namespace
-
 /// Main's form, load step, routing, quit, tray and status bar, with the fake desktop and real
 /// temporary folders.
 class tst_Main : public QObject
@@ -49,7 +31,6 @@ private Q_SLOTS:
     void geometry_data();
     void geometry();
     void loadThenDriveAndFolderChangesChain();
-    void unavailableDriveWarnsOnceAndKeepsFolder();
     void failingNestedFolderChangeIsReportedByItself();
     void commands_data();
     void commands();
@@ -60,11 +41,9 @@ private Q_SLOTS:
     void aboutDisablesMainUntilClosed();
     void hideThenAddAndRestoreOn513Or517Only_data();
     void hideThenAddAndRestoreOn513Or517Only();
-    void minimizeAgainAddsWithCurrentHandles();
     void noTrayKeepsWindowAndWarnsOnce_data();
     void noTrayKeepsWindowAndWarnsOnce();
-    void panels();
-    void keyLocksFollowDesktop();
+    void panelsFollowDesktop();
     void insertTogglesOncePerPress();
 
 private:
@@ -116,10 +95,8 @@ void tst_Main::init()
 
 void tst_Main::cleanup()
 {
+    // Before the desktop and the folders it shows.
     main.reset();
-    desktop.reset();
-    sounds.reset();
-    stick.reset();
 }
 
 void tst_Main::select(const QString &name)
@@ -153,31 +130,20 @@ void tst_Main::menus()
 void tst_Main::geometry_data()
 {
     QTest::addColumn<QRect>("rect");
-    QTest::addColumn<QString>("toolTip");
-    QTest::addColumn<QString>("text");
-    const auto row = [](const char *name, QRect rect, const char *toolTip = "", const char *text = "") {
-        QTest::newRow(name) << rect << QString(toolTip) << QString(text);
-    };
-    row("Drive1", { 8, 48, 265, 21 }, "Drive");
-    row("Dir1", { 8, 80, 265, 216 }, "Directory");
-    row("File1", { 280, 48, 265, 249 }, "Filtered file list");
-    row("toOGG", { 8, 8, 129, 25 }, "Conversion from WAV to OGG", "WAV -> OGG");
-    row("toLIP", { 144, 8, 129, 25 }, "Conversion from WAV to OGG and LIP in the same time", "WAV -> OGG + LIP");
-    row("refreshFile", { 472, 8, 73, 25 }, "Refresh file list", "Refresh");
-    row("StatusBar1", { 0, 305, 553, 19 });
+
+    QTest::newRow("Drive1") << QRect(8, 48, 265, 21);
+    QTest::newRow("Dir1") << QRect(8, 80, 265, 216);
+    QTest::newRow("File1") << QRect(280, 48, 265, 249);
+    QTest::newRow("toOGG") << QRect(8, 8, 129, 25);
+    QTest::newRow("toLIP") << QRect(144, 8, 129, 25);
+    QTest::newRow("refreshFile") << QRect(472, 8, 73, 25);
+    QTest::newRow("StatusBar1") << QRect(0, 305, 553, 19);
 }
 
 void tst_Main::geometry()
 {
     QFETCH(QRect, rect);
-    QFETCH(QString, toolTip);
-    QFETCH(QString, text);
-
-    auto *widget = child<QWidget>(QTest::currentDataTag());
-    QCOMPARE(widget->geometry(), rect);
-    QCOMPARE(widget->toolTip(), toolTip);
-    if (auto *button = qobject_cast<QPushButton *>(widget))
-        QCOMPARE(button->text(), text);
+    QCOMPARE(child<QWidget>(QTest::currentDataTag())->geometry(), rect);
     main->show();
     QCOMPARE(main->centralWidget()->size(), QSize(553, 324));
     QCOMPARE(main->minimumSize(), main->maximumSize());
@@ -185,11 +151,7 @@ void tst_Main::geometry()
 
 void tst_Main::loadThenDriveAndFolderChangesChain()
 {
-    QSignalSpy driveSpy(child<DriveList>("Drive1"), &DriveList::driveChanged);
-    QSignalSpy folderSpy(child<FolderList>("Dir1"), &FolderList::pathChanged);
     main->load();
-    QCOMPARE(driveSpy.count(), 1);
-    QCOMPARE(folderSpy.count(), 1);
     QCOMPARE(child<DriveList>("Drive1")->drive(), QStringLiteral("C:"));
     QCOMPARE(child<FileList>("File1")->path(), QStringLiteral("C:\\"));
 
@@ -197,22 +159,16 @@ void tst_Main::loadThenDriveAndFolderChangesChain()
     QCOMPARE(child<FolderList>("Dir1")->path(), QStringLiteral("D:\\"));
     QCOMPARE(child<FileList>("File1")->fileNames(), QStringList { "stick.ogg" });
     navigateTo(sounds->path());
-    QCOMPARE(child<FileList>("File1")->fileNames(),
-        QStringList({ "Loud.WAV", "my voice.wav", "talk.lip", "voice01.ogg", "voice01.wav", "x.wss" }));
-    QVERIFY(desktop->messageBoxes.isEmpty());
-    QVERIFY(desktop->errors.isEmpty());
-}
+    const QStringList shown { "Loud.WAV", "my voice.wav", "talk.lip", "voice01.ogg", "voice01.wav", "x.wss" };
+    QCOMPARE(child<FileList>("File1")->fileNames(), shown);
 
-void tst_Main::unavailableDriveWarnsOnceAndKeepsFolder()
-{
-    navigateTo(sounds->path());
+    // An unavailable drive warns once, and the folder and its files stay.
     child<DriveList>("Drive1")->setDrive("E:");
-
     expectOneBox("Selected drive is unavailable !", 16);
     QVERIFY(desktop->errors.isEmpty());
     QCOMPARE(child<DriveList>("Drive1")->drive(), QStringLiteral("E:"));
     QCOMPARE(child<FileList>("File1")->path(), driveFormOf(sounds->path()));
-    QCOMPARE(child<FileList>("File1")->fileNames().size(), 6);
+    QCOMPARE(child<FileList>("File1")->fileNames(), shown);
 }
 
 void tst_Main::failingNestedFolderChangeIsReportedByItself()
@@ -308,13 +264,9 @@ void tst_Main::quit()
     QFETCH(bool, fromMenu);
     QFETCH(int, answer);
     QFETCH(bool, inTray);
-    navigateTo(sounds->path());
     main->show();
     if (inTray)
         minimize();
-    // The record the icon was added with; all zero before any Minimize.
-    const TrayIconData held = record();
-    QCOMPARE(held == TrayIconData(), !inTray);
     const auto notifications = desktop->notifyCalls.size();
     QSignalSpy unloaded(main.get(), &Main::unloaded);
     if (fromMenu) {
@@ -329,11 +281,11 @@ void tst_Main::quit()
     const bool quits = answer != DesktopServices::No;
     QCOMPARE(unloaded.count(), quits ? 1 : 0);
     QCOMPARE(main->isVisible(), !quits && !inTray);
-    // Unloading asks the tray to delete the icon of record.
+    // Unloading asks the tray to delete the icon of record, all zero before any Minimize.
     QCOMPARE(desktop->notifyCalls.size(), notifications + (quits ? 1 : 0));
     if (quits) {
         QCOMPARE(desktop->notifyCalls.last().message, quint32(DesktopServices::DeleteIcon));
-        QCOMPARE(desktop->notifyCalls.last().data, held);
+        QCOMPARE(desktop->notifyCalls.last().data, record());
     }
 }
 
@@ -422,28 +374,6 @@ void tst_Main::hideThenAddAndRestoreOn513Or517Only()
     }
 }
 
-void tst_Main::minimizeAgainAddsWithCurrentHandles()
-{
-    main->show();
-    minimize();
-    const TrayIconData first = record();
-    desktop->clickTray(first, 513);
-    minimize();
-
-    QCOMPARE(desktop->notifyCalls.size(), 3);
-    const TrayIconData &again = desktop->notifyCalls.last().data;
-    QCOMPARE(desktop->notifyCalls.last().message, quint32(DesktopServices::AddIcon));
-    QCOMPARE(again.cbSize, 88u);
-    QCOMPARE(again.hWnd, quint32(main->winId()));
-    QCOMPARE(again.uID, 1u);
-    QCOMPARE(again.uFlags, 7u);
-    QCOMPARE(again.uCallbackMessage, 512u);
-    QCOMPARE(again.tip(), QStringLiteral("Restore Ombrix Converter"));
-    // The fake hands out a new icon handle on every request: the record must hold the new one.
-    QCOMPARE(again.hIcon, desktop->nextIconHandle - 1);
-    QVERIFY(again.hIcon != first.hIcon);
-}
-
 void tst_Main::noTrayKeepsWindowAndWarnsOnce_data()
 {
     QTest::addColumn<bool>("lostLater");
@@ -458,6 +388,7 @@ void tst_Main::noTrayKeepsWindowAndWarnsOnce()
     main->show();
     desktop->trayAvailable = lostLater;
     minimize();
+    const TrayIconData first = record();
     if (lostLater) {
         QVERIFY(!main->isVisible());
         desktop->loseTray(record());
@@ -468,14 +399,24 @@ void tst_Main::noTrayKeepsWindowAndWarnsOnce()
     QCOMPARE(desktop->notifyCalls.size(), lostLater ? 2 : 1);
     expectOneBox("The notification area is not available !", 48);
 
-    // The tray came back: the next Minimize works as usual.
+    // The tray came back: the next Minimize works as usual, with the window's current icon.
     desktop->trayAvailable = true;
     minimize();
     QVERIFY(!main->isVisible());
     QCOMPARE(desktop->messageBoxes.size(), 1);
+    const TrayIconData &again = desktop->notifyCalls.last().data;
+    QCOMPARE(desktop->notifyCalls.last().message, quint32(DesktopServices::AddIcon));
+    QCOMPARE(again.cbSize, 88u);
+    QCOMPARE(again.hWnd, quint32(main->winId()));
+    QCOMPARE(again.uID, 1u);
+    QCOMPARE(again.uFlags, 7u);
+    QCOMPARE(again.uCallbackMessage, 512u);
+    QCOMPARE(again.tip(), QStringLiteral("Restore Ombrix Converter"));
+    // The fake hands out handles one up on every request: the record must hold the new one.
+    QCOMPARE(again.hIcon, first.hIcon + 1);
 }
 
-void tst_Main::panels()
+void tst_Main::panelsFollowDesktop()
 {
     showActive();
     auto *bar = child<StatusBar>("StatusBar1");
@@ -494,24 +435,21 @@ void tst_Main::panels()
     const int room = text->contentsRect().width() - 2 * text->margin() - text->indent();
     QVERIFY2(text->fontMetrics().horizontalAdvance(text->text()) <= room, "the text is cut");
     QVERIFY(text->fontMetrics().height() <= text->contentsRect().height());
-}
 
-void tst_Main::keyLocksFollowDesktop()
-{
-    showActive();
-    auto *bar = child<StatusBar>("StatusBar1");
     // Unknown until the desktop says otherwise, and greyed like an off key; NUM and CAPS each
     // follow their own indicator.
+    const auto lightness
+        = [bar] { return bar->panel(StatusBar::NumPanel)->palette().color(QPalette::WindowText).lightness(); };
     QCOMPARE(bar->keyShownOn(StatusBar::NumPanel), std::optional<bool>());
-    const int unknown = darkest(bar->panel(StatusBar::NumPanel));
+    const int unknown = lightness();
     desktop->setKeyLocks({ true, false });
     QCOMPARE(bar->keyShownOn(StatusBar::NumPanel), std::optional<bool>(true));
     QCOMPARE(bar->keyShownOn(StatusBar::CapsPanel), std::optional<bool>(false));
-    const int on = darkest(bar->panel(StatusBar::NumPanel));
+    const int on = lightness();
     desktop->setKeyLocks({ false, true });
     QCOMPARE(bar->keyShownOn(StatusBar::NumPanel), std::optional<bool>(false));
     QCOMPARE(bar->keyShownOn(StatusBar::CapsPanel), std::optional<bool>(true));
-    QCOMPARE(darkest(bar->panel(StatusBar::NumPanel)), unknown);
+    QCOMPARE(lightness(), unknown);
     QVERIFY2(on + 90 < unknown, qPrintable(QStringLiteral("on %1, off %2").arg(on).arg(unknown)));
 
     // Offscreen the real desktop knows no indicators: they stay unknown.

@@ -33,21 +33,31 @@ public:
     explicit FakeDesktop(QObject *parent = nullptr);
 
     int messageBox(QWidget *parent, const QString &text, int flags, const QString &title) override;
-    void reportError(QWidget *parent, const DesktopError &error) override;
+    void reportError(QWidget *, const DesktopError &error) override { errors.append(error); }
     qint64 startProcess(const QString &commandLine) override;
     DriveMap &drives() override { return driveMap; }
     quint32 windowHandle(QWidget *window) override;
-    quint32 iconHandle(QWidget *window) override;
+    quint32 iconHandle(QWidget *) override { return nextIconHandle++; }
     bool notifyIcon(quint32 message, const TrayIconData &data) override;
-    quintptr htmlHelp(QWidget *owner, const QByteArray &file) override;
+    quintptr htmlHelp(QWidget *, const QByteArray &file) override
+    {
+        helpFiles.append(file);
+        return 0;
+    }
     KeyLockState keyLocks() const override { return locks; }
     void keepOffTaskbar(QWidget *) override { }
 
     /// Sets the indicators and announces the change.
-    void setKeyLocks(KeyLockState state);
-    /// Reports a mouse action on the icon of record.
-    void clickTray(const TrayIconData &record, qint32 mouseMessage);
-    /// Reports the icon of record lost with its tray.
+    void setKeyLocks(KeyLockState state)
+    {
+        locks = state;
+        Q_EMIT keyLocksChanged();
+    }
+    /// Reports a mouse action on, or the loss of, the icon of record.
+    void clickTray(const TrayIconData &record, qint32 mouse)
+    {
+        Q_EMIT trayMouseMessage(record.hWnd, record.uID, mouse);
+    }
     void loseTray(const TrayIconData &record) { Q_EMIT trayIconLost(record.hWnd, record.uID); }
 
     // Scripted answers.
