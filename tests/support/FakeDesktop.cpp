@@ -23,16 +23,9 @@ qint64 FakeDesktop::startProcess(const QString &commandLine)
     return 1000 + startedCommandLines.size();
 }
 
-quint32 FakeDesktop::windowHandle(QWidget *window)
-{
-    const auto handle = quint32(window->winId());
-    windows.insert(handle, window);
-    return handle;
-}
-
 bool FakeDesktop::notifyIcon(quint32 message, const TrayIconData &data)
 {
-    const QWidget *owner = windows.value(data.hWnd);
+    const QWidget *owner = QWidget::find(WId(data.hWnd));
     notifyCalls.append({ message, data, owner && owner->isVisible() });
     return message == DeleteIcon || trayAvailable;
 }

@@ -5,7 +5,6 @@
 #include "app/desktop/TrayIconData.h"
 
 #include <QList>
-#include <QPointer>
 #include <QQueue>
 #include <QSet>
 #include <QString>
@@ -36,7 +35,7 @@ public:
     void reportError(QWidget *, const DesktopError &error) override { errors.append(error); }
     qint64 startProcess(const QString &commandLine) override;
     DriveMap &drives() override { return driveMap; }
-    quint32 windowHandle(QWidget *window) override;
+    quint32 windowHandle(QWidget *window) override { return quint32(window->winId()); }
     quint32 iconHandle(QWidget *) override { return nextIconHandle++; }
     bool notifyIcon(quint32 message, const TrayIconData &data) override;
     quintptr htmlHelp(QWidget *, const QByteArray &file) override
@@ -77,7 +76,6 @@ public:
 private:
     DriveMap driveMap;
     KeyLockState locks;
-    QHash<quint32, QPointer<QWidget>> windows;
 };
 
 /// The drive-form path of a native absolute path, on drive C: ("/tmp/a" -> "C:\tmp\a").
