@@ -14,11 +14,6 @@ int FakeDesktop::messageBox(QWidget *, const QString &text, int flags, const QSt
     return asksYesNo(flags) ? No : Ok;
 }
 
-void FakeDesktop::reportError(QWidget *, const DesktopError &error)
-{
-    errors.append(error);
-}
-
 qint64 FakeDesktop::startProcess(const QString &commandLine)
 {
     const QString program = commandLine.section(QLatin1Char(' '), 0, 0);
@@ -28,44 +23,14 @@ qint64 FakeDesktop::startProcess(const QString &commandLine)
     return 1000 + startedCommandLines.size();
 }
 
-quint32 FakeDesktop::windowHandle(QWidget *window)
-{
-    const auto handle = quint32(window->winId());
-    windows.insert(handle, window);
-    return handle;
-}
-
-quint32 FakeDesktop::iconHandle(QWidget *)
-{
-    return nextIconHandle++;
-}
-
 bool FakeDesktop::notifyIcon(quint32 message, const TrayIconData &data)
 {
-    const QWidget *owner = windows.value(data.hWnd);
+    const QWidget *owner = QWidget::find(WId(data.hWnd));
     notifyCalls.append({ message, data, owner && owner->isVisible() });
     return message == DeleteIcon || trayAvailable;
 }
 
-quintptr FakeDesktop::htmlHelp(QWidget *owner, const QByteArray &file)
-{
-    helpCalls.append({ owner, file });
-    return 0;
-}
-
-void FakeDesktop::setKeyLocks(KeyLockState state)
-{
-    locks = state;
-    Q_EMIT keyLocksChanged();
-}
-
-void FakeDesktop::clickTray(const TrayIconData &record, qint32 mouseMessage)
-{
-    Q_EMIT trayMouseMessage(record.hWnd, record.uID, mouseMessage);
-}
-
 QString driveFormOf(const QString &nativePath)
 {
-    QString path = nativePath;
-    return QStringLiteral("C:") + path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    return QStringLiteral("C:") + QString(nativePath).replace(QLatin1Char('/'), QLatin1Char('\\'));
 }

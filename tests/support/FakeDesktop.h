@@ -5,7 +5,6 @@
 #include "app/desktop/TrayIconData.h"
 
 #include <QList>
-#include <QPointer>
 #include <QQueue>
 #include <QSet>
 #include <QString>
@@ -29,30 +28,35 @@ public:
         TrayIconData data;
         bool ownerVisible = false; ///< whether the record's window was visible at the call
     };
-    struct HelpCall
-    {
-        QWidget *owner = nullptr;
-        QByteArray file;
-    };
 
     explicit FakeDesktop(QObject *parent = nullptr);
 
     int messageBox(QWidget *parent, const QString &text, int flags, const QString &title) override;
-    void reportError(QWidget *parent, const DesktopError &error) override;
+    void reportError(QWidget *, const DesktopError &error) override { errors.append(error); }
     qint64 startProcess(const QString &commandLine) override;
     DriveMap &drives() override { return driveMap; }
-    quint32 windowHandle(QWidget *window) override;
-    quint32 iconHandle(QWidget *window) override;
+    quint32 windowHandle(QWidget *window) override { return quint32(window->winId()); }
+    quint32 iconHandle(QWidget *) override { return nextIconHandle++; }
     bool notifyIcon(quint32 message, const TrayIconData &data) override;
-    quintptr htmlHelp(QWidget *owner, const QByteArray &file) override;
+    quintptr htmlHelp(QWidget *, const QByteArray &file) override
+    {
+        helpFiles.append(file);
+        return 0;
+    }
     KeyLockState keyLocks() const override { return locks; }
     void keepOffTaskbar(QWidget *) override { }
 
     /// Sets the indicators and announces the change.
-    void setKeyLocks(KeyLockState state);
-    /// Reports a mouse action on the icon of record.
-    void clickTray(const TrayIconData &record, qint32 mouseMessage);
-    /// Reports the icon of record lost with its tray.
+    void setKeyLocks(KeyLockState state)
+    {
+        locks = state;
+        Q_EMIT keyLocksChanged();
+    }
+    /// Reports a mouse action on, or the loss of, the icon of record.
+    void clickTray(const TrayIconData &record, qint32 mouse)
+    {
+        Q_EMIT trayMouseMessage(record.hWnd, record.uID, mouse);
+    }
     void loseTray(const TrayIconData &record) { Q_EMIT trayIconLost(record.hWnd, record.uID); }
 
     // Scripted answers.
@@ -66,13 +70,12 @@ public:
     QList<DesktopError> errors;
     QStringList startedCommandLines;
     QList<NotifyCall> notifyCalls;
-    QList<HelpCall> helpCalls;
+    QByteArrayList helpFiles;
     quint32 nextIconHandle = 0x1000;
 
 private:
     DriveMap driveMap;
     KeyLockState locks;
-    QHash<quint32, QPointer<QWidget>> windows;
 };
 
 /// The drive-form path of a native absolute path, on drive C: ("/tmp/a" -> "C:\tmp\a").
