@@ -23,6 +23,7 @@ namespace {
 
 const QString DataFolder = QStringLiteral(OMBRIX_TEST_SOURCE_DIR "/desktop/data/");
 const QString PeTools = qEnvironmentVariable("OMBRIX_PE_TOOLS") + QLatin1Char('/');
+const QByteArray SystemPath = qgetenv("PATH");
 
 QByteArray readFile(const QString &path)
 {
@@ -58,7 +59,6 @@ private Q_SLOTS:
     void scan();
     void startOrRefusal_data();
     void startOrRefusal();
-    void runsHiddenDetachedAndUnwaited();
     void windowsProgramRunsThroughWine();
     void peDetection_data();
     void peDetection();
@@ -82,10 +82,16 @@ private:
 void tst_Desktop::init()
 {
     work = std::make_unique<QTemporaryDir>();
-    QVERIFY(QDir().mkpath(work->filePath("data")) && QDir().mkpath(work->filePath("records")));
-    QVERIFY(QFile::copy(qEnvironmentVariable("OMBRIX_TEST_TOOLS") + "/recorder.exe", work->filePath("data/tool.exe")));
+    for (const char *folder : { "data", "records", "bin" })
+        QVERIFY(QDir().mkpath(work->filePath(folder)));
+    // A recorder stands in for a native tool and for the wine on PATH.
+    const QString recorder = qEnvironmentVariable("OMBRIX_TEST_TOOLS") + "/recorder.exe";
+    QVERIFY(
+        QFile::copy(recorder, work->filePath("data/tool.exe")) && QFile::copy(recorder, work->filePath("bin/wine")));
+    QVERIFY(QFile::copy(PeTools + "copytolip64.exe", work->filePath("data/lip.exe")));
     QVERIFY(QFile(work->filePath("data/plain.exe")).open(QIODevice::WriteOnly)); // without the run bit
     qputenv("OMBRIX_RECORD_DIR", work->filePath("records").toLocal8Bit());
+    qputenv("PATH", QFile::encodeName(work->filePath("bin")) + ':' + SystemPath);
 }
 
 void tst_Desktop::cleanup()
@@ -157,12 +163,17 @@ void tst_Desktop::scan()
 
 void tst_Desktop::startOrRefusal_data()
 {
-    QTest::addColumn<QString>("commandLine");
-    QTest::addColumn<QString>("expected"); // the argument as the tool gets it, or the error's beginning
+    QTest::addColumn<QString>("commandLine"); // <work>: the drive form of the tool's folder
+    QTest::addColumn<QString>("expected"); // argc and arg1 as the tool gets them, or the error's beginning
 
+    // As a conversion builds it: tool, folder, one backslash, name. The name arrives as one
+    // argument, byte for byte, so no shell read it.
+    const QString name = QString::fromUtf8("příšerně\\žluť \"kůň\" it's $(touch pwned) `touch pwned`;a&b|c\n*.wav");
+    QTest::newRow("any name") << "data\\tool.exe <work>\\" + DriveMap::nameToDriveForm(name.toUtf8())
+                              << "1 <work>/" + name;
     QTest::newRow("file at the root, doubled backslash")
-        << "data\\tool.exe C:\\\\voice01.wav" << QString("/voice01.wav");
-    QTest::newRow("unavailable drive still maps") << "data\\tool.exe d:\\x.wav" << QString("/media/cdrom/x.wav");
+        << "data\\tool.exe C:\\\\voice01.wav" << QString("1 /voice01.wav");
+    QTest::newRow("unavailable drive still maps") << "data\\tool.exe d:\\x.wav" << QString("1 /media/cdrom/x.wav");
     QTest::newRow("no such letter") << "data\\tool.exe Q:\\x.wav" << QString("error 76: Q:\\x.wav: no such drive");
     QTest::newRow("no letter at all") << "data\\tool.exe x" << QString("error 76: x: no such drive");
     QTest::newRow("missing tool") << "data\\wavtolip.exe C:\\x.wav"
@@ -178,49 +189,30 @@ void tst_Desktop::startOrRefusal()
     QFETCH(QString, commandLine);
     QFETCH(QString, expected);
     expected.replace("<work>", work->path());
-    const auto argument = [&] {
-        const qint64 pid = startHiddenProcess(commandLine, drives, work->path());
+    qint64 pid = 0;
+    const auto arguments = [&] {
+        pid = startHiddenProcess(commandLine.replace("<work>", driveFormOf(work->path())), drives, work->path());
         const bool started = QTest::qWaitFor([&] { return QFile::exists(recordFile(pid, "started")); });
-        return started ? record(pid, "arg1") : QStringLiteral("<never started>");
+        return started ? record(pid, "argc") + ' ' + record(pid, "arg1") : QStringLiteral("<never started>");
     };
-    QCOMPARE(outcome(argument, expected), expected);
-}
+    QCOMPARE(outcome(arguments, expected), expected);
+    if (pid == 0)
+        return;
 
-void tst_Desktop::runsHiddenDetachedAndUnwaited()
-{
-    // As a conversion builds it: tool string, folder, one backslash, name. The name arrives as one
-    // argument, byte for byte, so no shell read it.
-    const QString name = QString::fromUtf8("příšerně\\žluť \"kůň\" it's $(touch pwned) `touch pwned`;a&b|c\n*.wav");
-    const QString folder = work->filePath("sounds");
-    const qint64 pid
-        = startHiddenProcess("data\\tool.exe " + driveFormOf(folder) + "\\" + DriveMap::nameToDriveForm(name.toUtf8()),
-            drives, work->path());
-    QTRY_VERIFY(QFile::exists(recordFile(pid, "started")));
-    QCOMPARE(record(pid, "argc"), QStringLiteral("1"));
-    QCOMPARE(record(pid, "arg1"), folder + '/' + name);
-    // The start returned while the tool still waits for its release.
+    // Hidden: its streams on the null device, a session of its own, in our folder. The start
+    // returned while the tool still waits for its release; released, it ends and is reaped.
     QVERIFY(!QFile::exists(recordFile(pid, "done")));
     QCOMPARE(record(pid, "fd0") + record(pid, "fd1") + record(pid, "fd2"), QStringLiteral("/dev/null").repeated(3));
     QCOMPARE(record(pid, "session").trimmed(), QString::number(pid));
     QCOMPARE(record(pid, "cwd").trimmed(), QDir(work->path()).canonicalPath());
-
-    // Released, it ends and leaves no zombie behind.
     cleanup();
     QTRY_VERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(pid)));
 }
 
 void tst_Desktop::windowsProgramRunsThroughWine()
 {
-    // A recorder stands in for the wine on PATH.
-    QVERIFY(QDir().mkpath(work->filePath("bin")));
-    QVERIFY(QFile::copy(work->filePath("data/tool.exe"), work->filePath("bin/wine")));
-    QVERIFY(QFile::copy(PeTools + "copytolip64.exe", work->filePath("data/lip.exe")));
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", QFile::encodeName(work->filePath("bin")) + ":" + path);
-    const qint64 pid = startHiddenProcess("data\\lip.exe", drives, work->path());
-    qputenv("PATH", path);
-
     // The real Wine start end to end shows the file arrives; only the environment is checked here.
+    const qint64 pid = startHiddenProcess("data\\lip.exe", drives, work->path());
     QTRY_VERIFY(QFile::exists(recordFile(pid, "started")));
     const QStringList environment = record(pid, "env").split('\n');
     QVERIFY(environment.contains("WINEDLLOVERRIDES=winemenubuilder.exe=d") && environment.contains("WINEDEBUG=-all"));
