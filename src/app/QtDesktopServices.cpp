@@ -22,8 +22,6 @@ QMessageBox::Icon iconOf(int flags)
         return QMessageBox::Question;
     case DesktopServices::WarningIcon:
         return QMessageBox::Warning;
-    case DesktopServices::InformationIcon:
-        return QMessageBox::Information;
     default:
         return QMessageBox::NoIcon;
     }

@@ -33,7 +33,6 @@ public:
         CriticalIcon = 16,
         QuestionIcon = 32,
         WarningIcon = 48,
-        InformationIcon = 64,
         IconMask = 0xf0,
         Critical = CriticalIcon,
         Question = QuestionIcon | YesNoButtons,
