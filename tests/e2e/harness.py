@@ -1,4 +1,4 @@
-"""Drives the staged program on the real X server named by DISPLAY, with xdotool, xprop and Xlib."""
+"""Drives the staged program on the real X server named by DISPLAY, with xdotool, xwininfo, xprop and Xlib."""
 
 import ctypes
 import ctypes.util
@@ -13,15 +13,12 @@ RUNTIME = os.environ.get("OMBRIX_RUNTIME_DIR", "")
 TITLE = "Ombrix Converter"
 TIP = "Restore Ombrix Converter"
 ARTIFACTS = os.environ.get("OMBRIX_ARTIFACTS", os.path.join(os.path.dirname(RUNTIME), "test-artifacts"))
-TRAYER = ["trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height", "32",
-          "--SetDockType", "true", "--transparent", "false"]
 
 
-def run(*args, check=True):
-    """Runs a command and returns its standard output as text."""
-    result = subprocess.run([str(a) for a in args], capture_output=True, text=True, timeout=30)
+def run(*args, check=True, **options):
+    result = subprocess.run([str(a) for a in args], capture_output=True, text=True, **{"timeout": 30, **options})
     if check and result.returncode != 0:
-        raise RuntimeError(f"{' '.join(map(str, args))} failed: {result.stderr.strip()}")
+        raise RuntimeError(f"{' '.join(map(str, args))} failed: {result.stdout}{result.stderr}")
     return result.stdout
 
 
@@ -36,7 +33,6 @@ def wait_for(predicate, timeout=15.0, what="condition"):
 
 
 def key(*keys):
-    """Types keys into whatever window has the keyboard focus."""
     run("xdotool", "key", "--delay", "40", *keys)
 
 
@@ -45,8 +41,16 @@ def type_text(text):
 
 
 def search(*args):
-    """Ids of the visible windows xdotool search finds with these arguments."""
     return [int(w) for w in run("xdotool", "search", "--onlyvisible", *args, check=False).split()]
+
+
+def activate(wid):
+    run("xdotool", "windowactivate", "--sync", wid, check=False)
+    run("xdotool", "windowfocus", "--sync", wid, check=False)
+
+
+def active():
+    return int(run("xdotool", "getactivewindow", check=False) or 0)
 
 
 def xprop(wid, name):
@@ -67,21 +71,11 @@ def centre(wid):
     return info["x"] + info["width"] // 2, info["y"] + info["height"] // 2
 
 
-def screenshot(name, wid="root"):
-    """Saves a PNG of a window (or the whole screen) among the test artifacts; returns its path."""
+def screenshot(name, wid):
     os.makedirs(ARTIFACTS, exist_ok=True)
     path = os.path.join(ARTIFACTS, name + ".png")
     run("import", "-window", wid, path)
     return path
-
-
-def settled(path):
-    """True once path exists and its size stays put for a moment (the encoder has finished)."""
-    if not os.path.exists(path):
-        return False
-    size = os.path.getsize(path)
-    time.sleep(0.3)
-    return size > 0 and os.path.getsize(path) == size
 
 
 def sound_folder(test, *parts, names=("voice01.wav",)):
@@ -100,10 +94,8 @@ class Program:
     """One run of the staged program in a temporary copy of its runtime folder, or of command in cwd."""
 
     def __init__(self, command=None, cwd=None):
-        self.process = None
-        self.command = command or ["./ombrix-converter"]
+        self.process, self.command, self.workdir = None, command or ["./ombrix-converter"], cwd
         self.tmp = tempfile.TemporaryDirectory(prefix="ombrix-e2e-")
-        self.workdir = cwd
         if not command:
             if not os.path.isfile(os.path.join(RUNTIME, "ombrix-converter")):
                 raise RuntimeError("OMBRIX_RUNTIME_DIR does not hold the staged program")
@@ -111,16 +103,13 @@ class Program:
             shutil.copytree(RUNTIME, self.workdir, symlinks=True)
 
     def start(self, test, env=None):
-        """Starts the program for one test, which stops it after; waits for the main window to map."""
+        """Starts the program for one test, which stops it after; waits for the main window to show."""
         test.addCleanup(self.stop)
-        environment = {**os.environ, "XDG_RUNTIME_DIR": os.environ.get("XDG_RUNTIME_DIR", self.tmp.name)}
-        environment.pop("QT_QPA_PLATFORM", None)
+        environment = {name: value for name, value in os.environ.items() if name != "QT_QPA_PLATFORM"}
+        environment.setdefault("XDG_RUNTIME_DIR", self.tmp.name)
         # Its output (sanitizer reports among it) goes into the test's own.
         self.process = subprocess.Popen(self.command, cwd=self.workdir, env={**environment, **(env or {})})
-        # The main window is the largest window titled as the program.
-        area = lambda w: window_info(w).get("width", 0) * window_info(w).get("height", 0)  # noqa: E731
-        self.wid = wait_for(lambda: max(self.windows(), key=area, default=None), timeout=30, what="the main window")
-        wait_for(self.mapped, what="the main window to map")
+        self.wid = wait_for(lambda: (self.windows() or [None])[0], timeout=30, what="the main window")
         return self
 
     def windows(self, title=TITLE):
@@ -129,27 +118,22 @@ class Program:
         return search("--all", "--pid", self.process.pid, "--name", pattern)
 
     def dialogs(self):
-        """Visible windows of the program other than the main window."""
         return [w for w in self.windows() if w != self.wid]
 
     def wait_dialog(self):
         return wait_for(lambda: (self.dialogs() or [None])[0], what="a dialog")
 
-    def answer(self, keys="Return"):
-        """Waits for a message box, answers it with keys and waits for it to close."""
+    def answer(self):
+        """Waits for a message box, answers it with Return and waits for it to close."""
         dialog = self.wait_dialog()
-        key(keys)
+        key("Return")
         wait_for(lambda: dialog not in self.dialogs(), what="the message box to close")
 
-    def activate(self, wid=None):
-        run("xdotool", "windowactivate", "--sync", wid or self.wid, check=False)
-        run("xdotool", "windowfocus", "--sync", wid or self.wid, check=False)
+    def activate(self):
+        activate(self.wid)
 
     def mapped(self):
         return window_info(self.wid)["mapped"]
-
-    def alive(self):
-        return self.process.poll() is None
 
     def menu(self, menu_index, entry_index):
         """Chooses a menu entry by keyboard: Alt focuses the menu bar, arrows walk to the entry."""
@@ -169,13 +153,9 @@ class Program:
         key("Tab")
 
     def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        if self.process:
+            self.process.kill()
+            self.process.wait()
         self.tmp.cleanup()
 
 
@@ -220,14 +200,16 @@ class XDisplay:
 class TrayHost:
     """A trayer process, started and stopped by the test, and the program's icon in it."""
 
-    def __init__(self, test, x):
-        self.x, self.process = x, None
+    def __init__(self, test):
+        self.x, self.process = XDisplay(test), None
         test.addCleanup(self.stop)
         self.start()
 
     def start(self):
         wait_for(lambda: not self.x.tray_owner(), what="no other tray to be running")
-        self.process = subprocess.Popen(TRAYER, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.process = subprocess.Popen(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
+                                         "--height", "32", "--SetDockType", "true", "--transparent", "false"],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_for(self.x.tray_owner, what="trayer to own the tray selection")
         self.panel = wait_for(lambda: search("--classname", "^panel$"), what="trayer's panel")[0]
 
