@@ -1,4 +1,4 @@
-"""Drives the staged program on the real X server named by DISPLAY, with xdotool, xprop and Xlib."""
+"""Drives the staged program on the real X server named by DISPLAY, with xdotool, xwininfo, xprop and Xlib."""
 
 import ctypes
 import ctypes.util
@@ -9,19 +9,16 @@ import subprocess
 import tempfile
 import time
 
-RUNTIME = os.environ.get("OMBRIX_RUNTIME_DIR", "")
+RUNTIME = os.environ["OMBRIX_RUNTIME_DIR"]
 TITLE = "Ombrix Converter"
 TIP = "Restore Ombrix Converter"
 ARTIFACTS = os.environ.get("OMBRIX_ARTIFACTS", os.path.join(os.path.dirname(RUNTIME), "test-artifacts"))
-TRAYER = ["trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height", "32",
-          "--SetDockType", "true", "--transparent", "false"]
 
 
-def run(*args, check=True):
-    """Runs a command and returns its standard output as text."""
-    result = subprocess.run([str(a) for a in args], capture_output=True, text=True, timeout=30)
+def run(*args, check=True, **options):
+    result = subprocess.run([str(a) for a in args], capture_output=True, text=True, **{"timeout": 30, **options})
     if check and result.returncode != 0:
-        raise RuntimeError(f"{' '.join(map(str, args))} failed: {result.stderr.strip()}")
+        raise RuntimeError(f"{' '.join(map(str, args))} failed: {result.stdout}{result.stderr}")
     return result.stdout
 
 
@@ -36,7 +33,6 @@ def wait_for(predicate, timeout=15.0, what="condition"):
 
 
 def key(*keys):
-    """Types keys into whatever window has the keyboard focus."""
     run("xdotool", "key", "--delay", "40", *keys)
 
 
@@ -45,8 +41,11 @@ def type_text(text):
 
 
 def search(*args):
-    """Ids of the visible windows xdotool search finds with these arguments."""
     return [int(w) for w in run("xdotool", "search", "--onlyvisible", *args, check=False).split()]
+
+
+def active():
+    return int(run("xdotool", "getactivewindow", check=False) or 0)
 
 
 def xprop(wid, name):
@@ -56,10 +55,8 @@ def xprop(wid, name):
 def window_info(wid):
     """xwininfo's fields of a window: absolute position, size and map state."""
     out = run("xwininfo", "-id", wid, check=False)
-    fields = {"x": "Absolute upper-left X", "y": "Absolute upper-left Y", "width": "Width", "height": "Height"}
-    info = {name: int(m.group(1)) for name, f in fields.items() if (m := re.search(rf"{f}:\s+(-?\d+)", out))}
-    info["mapped"] = "Map State: IsViewable" in out
-    return info
+    numbers = map(int, re.findall(r"(?:Absolute upper-left [XY]|Width|Height):\s+(-?\d+)", out))
+    return dict(zip(("x", "y", "width", "height"), numbers), mapped="Map State: IsViewable" in out)
 
 
 def centre(wid):
@@ -67,21 +64,11 @@ def centre(wid):
     return info["x"] + info["width"] // 2, info["y"] + info["height"] // 2
 
 
-def screenshot(name, wid="root"):
-    """Saves a PNG of a window (or the whole screen) among the test artifacts; returns its path."""
+def screenshot(name, wid, *options):
     os.makedirs(ARTIFACTS, exist_ok=True)
     path = os.path.join(ARTIFACTS, name + ".png")
-    run("import", "-window", wid, path)
+    run("import", "-window", wid, *options, path)
     return path
-
-
-def settled(path):
-    """True once path exists and its size stays put for a moment (the encoder has finished)."""
-    if not os.path.exists(path):
-        return False
-    size = os.path.getsize(path)
-    time.sleep(0.3)
-    return size > 0 and os.path.getsize(path) == size
 
 
 def sound_folder(test, *parts, names=("voice01.wav",)):
@@ -100,56 +87,37 @@ class Program:
     """One run of the staged program in a temporary copy of its runtime folder, or of command in cwd."""
 
     def __init__(self, command=None, cwd=None):
-        self.process = None
-        self.command = command or ["./ombrix-converter"]
+        self.process, self.command, self.workdir = None, command or ["./ombrix-converter"], cwd
         self.tmp = tempfile.TemporaryDirectory(prefix="ombrix-e2e-")
-        self.workdir = cwd
         if not command:
-            if not os.path.isfile(os.path.join(RUNTIME, "ombrix-converter")):
-                raise RuntimeError("OMBRIX_RUNTIME_DIR does not hold the staged program")
             self.workdir = os.path.join(self.tmp.name, "runtime")
             shutil.copytree(RUNTIME, self.workdir, symlinks=True)
 
     def start(self, test, env=None):
-        """Starts the program for one test, which stops it after; waits for the main window to map."""
+        """Starts the program for one test, which stops it after; waits for the main window to show."""
         test.addCleanup(self.stop)
-        environment = {**os.environ, "XDG_RUNTIME_DIR": os.environ.get("XDG_RUNTIME_DIR", self.tmp.name)}
-        environment.pop("QT_QPA_PLATFORM", None)
         # Its output (sanitizer reports among it) goes into the test's own.
-        self.process = subprocess.Popen(self.command, cwd=self.workdir, env={**environment, **(env or {})})
-        # The main window is the largest window titled as the program.
-        area = lambda w: window_info(w).get("width", 0) * window_info(w).get("height", 0)  # noqa: E731
-        self.wid = wait_for(lambda: max(self.windows(), key=area, default=None), timeout=30, what="the main window")
-        wait_for(self.mapped, what="the main window to map")
+        self.process = subprocess.Popen(self.command, cwd=self.workdir, env={**os.environ, **(env or {})})
+        self.wid = wait_for(self.windows, timeout=30, what="the main window")[0]
         return self
 
     def windows(self, title=TITLE):
-        """Ids of this program's visible top-level windows with exactly this title (any title: None)."""
-        pattern = ".*" if title is None else f"^{re.escape(title)}$"
-        return search("--all", "--pid", self.process.pid, "--name", pattern)
+        return search("--all", "--pid", self.process.pid, "--name", f"^{re.escape(title)}$")
 
     def dialogs(self):
-        """Visible windows of the program other than the main window."""
         return [w for w in self.windows() if w != self.wid]
 
-    def wait_dialog(self):
-        return wait_for(lambda: (self.dialogs() or [None])[0], what="a dialog")
-
-    def answer(self, keys="Return"):
-        """Waits for a message box, answers it with keys and waits for it to close."""
-        dialog = self.wait_dialog()
-        key(keys)
+    def answer(self):
+        dialog = wait_for(self.dialogs, what="a message box")[0]
+        key("Return")
         wait_for(lambda: dialog not in self.dialogs(), what="the message box to close")
 
-    def activate(self, wid=None):
-        run("xdotool", "windowactivate", "--sync", wid or self.wid, check=False)
-        run("xdotool", "windowfocus", "--sync", wid or self.wid, check=False)
+    def activate(self):
+        run("xdotool", "windowactivate", "--sync", self.wid, check=False)
+        run("xdotool", "windowfocus", "--sync", self.wid, check=False)
 
     def mapped(self):
         return window_info(self.wid)["mapped"]
-
-    def alive(self):
-        return self.process.poll() is None
 
     def menu(self, menu_index, entry_index):
         """Chooses a menu entry by keyboard: Alt focuses the menu bar, arrows walk to the entry."""
@@ -169,13 +137,9 @@ class Program:
         key("Tab")
 
     def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        if self.process:
+            self.process.kill()
+            self.process.wait()
         self.tmp.cleanup()
 
 
@@ -215,50 +179,3 @@ class XDisplay:
         event.data[0] = self.atom("WM_DELETE_WINDOW").value  # data[1], the time, stays CurrentTime
         self.xlib.XSendEvent(self.display, ctypes.c_ulong(window), 0, ctypes.c_long(0), ctypes.byref(event))
         self.xlib.XFlush(self.display)
-
-
-class TrayHost:
-    """A trayer process, started and stopped by the test, and the program's icon in it."""
-
-    def __init__(self, test, x):
-        self.x, self.process = x, None
-        test.addCleanup(self.stop)
-        self.start()
-
-    def start(self):
-        wait_for(lambda: not self.x.tray_owner(), what="no other tray to be running")
-        self.process = subprocess.Popen(TRAYER, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for(self.x.tray_owner, what="trayer to own the tray selection")
-        self.panel = wait_for(lambda: search("--classname", "^panel$"), what="trayer's panel")[0]
-
-    def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.terminate()
-            self.process.wait(timeout=10)
-        wait_for(lambda: not self.x.tray_owner(), what="the tray selection to be released")
-
-    def docked_icon(self, program):
-        """The program's icon window once it sits, mapped and of a usable size, inside the tray's panel."""
-        icons = program.windows(TIP)
-        if len(icons) != 1:
-            return None
-        icon, panel = window_info(icons[0]), window_info(self.panel)
-        inside = all(panel[xy] <= icon[xy] and icon[xy] + icon[wh] <= panel[xy] + panel[wh]
-                     for xy, wh in (("x", "width"), ("y", "height")))
-        return icons[0] if icon["mapped"] and inside and min(icon["width"], icon["height"]) >= 16 else None
-
-    def wait_docked(self, program):
-        """Waits for the icon to dock, then rests the pointer on it; returns the icon."""
-        icon = wait_for(lambda: self.docked_icon(program), what="the icon to dock in the tray")
-        x, y = centre(icon)
-        # Not --sync: it waits for a movement that never comes when the pointer is there already.
-        run("xdotool", "mousemove", x, y)
-        wait_for(lambda: f"x:{x} y:{y} " in run("xdotool", "getmouselocation"), what="the pointer on the icon")
-        return icon
-
-    def minimize(self, program):
-        """Ctrl+M, then the pointer resting on the docked icon; returns the icon."""
-        program.activate()
-        key("ctrl+m")
-        wait_for(lambda: not program.mapped(), what="the window to unmap")
-        return self.wait_docked(program)
