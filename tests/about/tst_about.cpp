@@ -152,6 +152,7 @@ void tst_About::closeUnloads()
         window->close();
 
     QVERIFY(!about->window());
+    QTRY_VERIFY(!window);
     QTRY_COMPARE(QApplication::focusWidget(), other);
 }
 
