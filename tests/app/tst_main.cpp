@@ -200,6 +200,7 @@ void tst_Main::commands_data()
     row("mnuToWSS", "mnuToWSS", "voice01.wav", { "data\\wavtowss.exe " });
     row("mnuOGGtoLIP", "mnuOGGtoLIP", "voice01.ogg", { wavtolip });
     row("mnuToWAV", "mnuToWAV", "voice01.ogg", { "data\\oggdec.exe " });
+    row("spaces go unquoted", "toOGG", "my voice.wav", { oggenc });
     row("a drive root gives two backslashes", "mnuToWAV", "stick.ogg", { "data\\oggdec.exe " });
     row("nothing selected", "toOGG", "", {});
     row("the second tool cannot start", "toLIP", "voice01.wav", { oggenc }, "data\\wavtolip.exe");
@@ -388,6 +389,9 @@ void tst_Main::noTrayKeepsWindowAndWarnsOnce()
     QCOMPARE(desktop->notifyCalls.last().message, quint32(DesktopServices::AddIcon));
     // The fake hands out handles one up on every request: the record must hold the new one.
     QCOMPARE(desktop->notifyCalls.last().data.hIcon, firstIcon + 1);
+    // Size, icon number, flags (message, icon, tip) and callback message, as the tray expects them.
+    QCOMPARE((QList<quint32> { record().cbSize, record().uID, record().uFlags, record().uCallbackMessage }),
+        (QList<quint32> { 88, 1, 7, 512 }));
 }
 
 void tst_Main::panelsFollowDesktop()
