@@ -3,6 +3,7 @@
 #include "ui_Main.h"
 
 #include "about/About.h"
+#include "app/desktop/DesktopError.h"
 #include "app/desktop/DesktopServices.h"
 #include "app/desktop/ErrorGuard.h"
 #include "app/desktop/ProgramFont.h"
@@ -21,6 +22,8 @@ namespace {
 
 constexpr quint32 TrayIconId = 1;
 constexpr quint32 TrayFlags = 7; // message, icon and tip are valid
+// A folder of many thousand entries takes a noticeable time to read: a few reads a second at most.
+constexpr qint64 ToolRefreshIntervalMs = 300;
 
 void nameSeparators(QMenu *menu, const QString &name)
 {
@@ -63,6 +66,16 @@ Main::Main(DesktopServices &desktop, QWidget *parent)
         [this](const DesktopError &error) { this->desktop.reportError(this, error); });
     connect(&desktop, &DesktopServices::trayMouseMessage, this, &Main::onTrayMouseMessage);
     connect(&desktop, &DesktopServices::trayIconLost, this, &Main::onTrayIconLost);
+    connect(&desktop, &DesktopServices::toolEnded, this, &Main::refreshAfterTool);
+    toolRefresh.setSingleShot(true);
+    toolRefresh.callOnTimeout(this, [this] {
+        sinceToolRefresh.start();
+        try {
+            ui->File1->refresh();
+        } catch (const DesktopError &) {
+            // The folder went away since: the user did not ask for this read, so no box.
+        }
+    });
 
     const QScreen *screen = QGuiApplication::primaryScreen();
     if (screen)
@@ -111,6 +124,15 @@ void Main::runConversionCommand(Conversion conversion)
 {
     handle(
         [this, conversion] { runConversion(toolsOf(conversion), *ui->File1, desktop, this, formState.selectedPath); });
+}
+
+void Main::refreshAfterTool()
+{
+    // The tool's output shows without a click on Refresh.
+    if (toolRefresh.isActive())
+        return;
+    const qint64 since = sinceToolRefresh.isValid() ? sinceToolRefresh.elapsed() : ToolRefreshIntervalMs;
+    toolRefresh.start(int(qMax<qint64>(0, ToolRefreshIntervalMs - since)));
 }
 
 void Main::on_toOGG_clicked()

@@ -2,8 +2,10 @@
 
 #include "app/desktop/TrayIconData.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
@@ -64,6 +66,7 @@ private Q_SLOTS:
 
 private:
     void runConversionCommand(Conversion conversion);
+    void refreshAfterTool();
     void onTrayMouseMessage(quint32 window, quint32 iconId, qint32 message);
     void onTrayIconLost(quint32 window, quint32 iconId);
     void restoreFromTray();
@@ -74,4 +77,6 @@ private:
     DesktopServices &desktop;
     MainState formState;
     About *about = nullptr;
+    QTimer toolRefresh; ///< one re-read of File1 for the tools that end together
+    QElapsedTimer sinceToolRefresh;
 };

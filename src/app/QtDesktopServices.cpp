@@ -1,5 +1,6 @@
 #include "QtDesktopServices.h"
 
+#include "app/desktop/DesktopNotifier.h"
 #include "app/desktop/KeyLockMonitor.h"
 #include "app/desktop/ProcessStart.h"
 #include "app/desktop/Volumes.h"
@@ -8,6 +9,7 @@
 #include "tray/NotificationArea.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -34,6 +36,7 @@ QtDesktopServices::QtDesktopServices(QObject *parent)
     , driveMap([] { return scanVolumes(); })
     , tray(NotificationArea::create())
     , keyLockMonitor(KeyLockMonitor::create())
+    , notifier(new DesktopNotifier(this))
 {
     connect(tray.get(), &NotificationArea::mouseMessage, this, &DesktopServices::trayMouseMessage);
     connect(tray.get(), &NotificationArea::iconLost, this, &DesktopServices::trayIconLost);
@@ -64,7 +67,28 @@ void QtDesktopServices::reportError(QWidget *parent, const DesktopError &error)
 
 qint64 QtDesktopServices::startProcess(const QString &commandLine)
 {
-    return startHiddenProcess(commandLine, driveMap, QDir::currentPath());
+    const QString workingDirectory = QDir::currentPath();
+    const ToolLaunch launch = prepareTool(commandLine, driveMap, workingDirectory);
+    if (launch.machine != PeMachine::NotWindows)
+        tellIfWinePrepares(launch);
+    // Named as the command line names them: the tool string and the file's drive form.
+    const QString tool = commandLine.section(QLatin1Char(' '), 0, 0);
+    const QString file = commandLine.section(QLatin1Char(' '), 1);
+    return spawnTool(launch, workingDirectory, this, [this, tool, file, launch](const ToolExit &exit) {
+        if (exit.failed())
+            notifier->show(toolFailureNotice(tool, file, launch, exit));
+        Q_EMIT toolEnded();
+    });
+}
+
+void QtDesktopServices::tellIfWinePrepares(const ToolLaunch &launch)
+{
+    // Wine's first start in a folder sets it up, which takes many seconds with no window to show.
+    const QString prefix = winePrefix(launch.start.environment);
+    if (QFileInfo::exists(prefix + QStringLiteral("/system.reg")) || toldWinePrefixes.contains(prefix))
+        return;
+    toldWinePrefixes.insert(prefix);
+    notifier->show(winePreparingNotice(prefix));
 }
 
 DriveMap &QtDesktopServices::drives()

@@ -5,11 +5,14 @@
 
 #include <QHash>
 #include <QIcon>
+#include <QSet>
 
 #include <memory>
 
+class DesktopNotifier;
 class KeyLockMonitor;
 class NotificationArea;
+struct ToolLaunch;
 
 /// The desktop services of a real Linux desktop: Qt message boxes, detached processes,
 /// mounted volumes as drive letters, the tray and the key-lock indicators.
@@ -33,8 +36,12 @@ public:
     void keepOffTaskbar(QWidget *window) override;
 
 private:
+    void tellIfWinePrepares(const ToolLaunch &launch);
+
     DriveMap driveMap;
     std::unique_ptr<NotificationArea> tray;
     std::unique_ptr<KeyLockMonitor> keyLockMonitor;
     QHash<quint32, QIcon> iconsByHandle;
+    DesktopNotifier *notifier;
+    QSet<QString> toldWinePrefixes;
 };

@@ -239,6 +239,17 @@ void tst_Main::commands()
     QCOMPARE(desktop->errors.size(), unstartable.isEmpty() ? 0 : 1);
     QVERIFY(main->state().selectedPath.isEmpty());
     QVERIFY(child<FileList>("File1")->fileNames().contains("new.wav"));
+
+    // What the tools write shows when they end, in one re-read for tools that end together,
+    // the selection kept.
+    (onStick ? stick : sounds)->touch({ "later.wav" });
+    QSignalSpy reads(child<FileList>("File1")->QAbstractItemView::model(), &QAbstractItemModel::modelReset);
+    desktop->endTool();
+    desktop->endTool();
+    QTRY_VERIFY(child<FileList>("File1")->fileNames().contains("later.wav"));
+    QCOMPARE(child<FileList>("File1")->fileName(), file);
+    QTest::qWait(400);
+    QCOMPARE(reads.count(), 1);
 }
 
 void tst_Main::quit_data()

@@ -2,6 +2,7 @@
 #include "app/desktop/DesktopError.h"
 #include "app/desktop/DriveMap.h"
 #include "app/desktop/ProcessStart.h"
+#include "app/desktop/ToolOutcome.h"
 #include "app/desktop/Volumes.h"
 #include "app/desktop/WineTool.h"
 #include "support/FakeDesktop.h"
@@ -11,11 +12,16 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QtEndian>
+
+#include <csignal>
+
+#include <sys/stat.h>
 
 Q_DECLARE_METATYPE(PeMachine)
 Q_DECLARE_METATYPE(WineInstall)
@@ -55,6 +61,11 @@ private Q_SLOTS:
     void peDetection();
     void wineStartOrRefusal_data();
     void wineStartOrRefusal();
+    void wine32Decision_data();
+    void wine32Decision();
+    void failureNotice_data();
+    void failureNotice();
+    void errorOutputStaysBoundedAndEndsWithTheTool();
     void environment();
     void messageBoxes_data();
     void messageBoxes();
@@ -219,7 +230,7 @@ void tst_Desktop::wineStartOrRefusal_data()
     QTest::addColumn<QString>("expected"); // program|arguments, or the beginning of the error
 
     const auto x64 = PeMachine::X86_64, x86 = PeMachine::I386;
-    const WineInstall wine64 { "/usr/bin/wine", false }, wine32 { "/usr/bin/wine", true };
+    const WineInstall wine64 { "/usr/bin/wine", true }, wine32 { "/usr/bin/wine", false };
     QTest::newRow("64-bit") << QString::fromUtf8("/tmp/My é/.hidden/v.1.wav") << x64 << wine64
                             << QString::fromUtf8("/usr/bin/wine|/d/tool.exe|Z:\\tmp\\My é\\.hidden\\v.1.wav");
     QTest::newRow("32-bit, no argument") << QString() << x86 << wine32 << "/usr/bin/wine|/d/tool.exe";
@@ -248,6 +259,141 @@ void tst_Desktop::wineStartOrRefusal()
         return (QStringList { tool.program } + tool.arguments).join('|');
     };
     QCOMPARE(outcome(start, expected), expected);
+}
+
+void tst_Desktop::wine32Decision_data()
+{
+    QTest::addColumn<QStringList>("tree"); // "path" a file, "path>target" a link, "path/" an unreadable folder
+    QTest::addColumn<bool>("refused");
+
+    const QString wrapper = "usr/bin/wine>wine-stable", loader = "usr/lib/wine/wine", wow64 = "i386-windows/ntdll.dll";
+    QTest::newRow("Debian 12 with wine32") << QStringList { wrapper, loader } << false;
+    QTest::newRow("Debian 12 without wine32")
+        << QStringList { wrapper, "usr/lib/x86_64-linux-gnu/wine/i386-windows/zlib1.dll" } << true;
+    QTest::newRow("Debian unstable, WoW64") << QStringList { wrapper, "usr/lib/x86_64-linux-gnu/wine/" + wow64 } << false;
+    QTest::newRow("Debian unstable, i386 loader") << QStringList { wrapper, "usr/lib/i386-linux-gnu/wine/wine" } << false;
+    QTest::newRow("Fedora") << QStringList { "usr/bin/wine", "usr/lib64/wine/" + wow64 } << false;
+    QTest::newRow("Arch") << QStringList { "usr/bin/wine", "usr/lib/wine/" + wow64 } << false;
+    QTest::newRow("WineHQ") << QStringList { "usr/bin/wine>../../opt/wine-stable/bin/wine", "opt/wine-stable/bin/wine",
+        "opt/wine-stable/lib/wine/" + wow64 } << false;
+    QTest::newRow("i386 loader on PATH") << QStringList { "usr/bin/wine=i386" } << false;
+    QTest::newRow("layout not known") << QStringList { "usr/bin/wine" } << false;
+    QTest::newRow("broken loader link") << QStringList { wrapper, "usr/lib/wine/wine>gone" } << true;
+    QTest::newRow("unreadable loader folder") << QStringList { wrapper, "usr/lib/wine/wine", "usr/lib/wine/" } << false;
+}
+
+void tst_Desktop::wine32Decision()
+{
+    QFETCH(QStringList, tree);
+    QFETCH(bool, refused);
+    const QString root = work->filePath("root/");
+    // Debian's wrapper runs the 32-bit loader it names when that is there.
+    tree.append("usr/bin/wine-stable=#!/bin/sh -e\nwine32=/usr/lib/wine/wine\nwine64=/usr/lib/wine/wine64\n");
+    for (const QString &entry : std::as_const(tree)) {
+        const QString path = root + entry.section(QRegularExpression("[>=]"), 0, 0);
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        if (entry.endsWith('/')) {
+            QVERIFY(QFile::setPermissions(path, {}));
+        } else if (entry.contains('>')) {
+            QVERIFY(QFile::link(entry.section('>', 1), path));
+        } else {
+            // An ELF's class and machine: 64-bit x86 unless said otherwise.
+            const QString content = entry.section('=', 1).replace("\\n", "\n");
+            const QByteArray elf = content == "i386" ? QByteArray("\x7f" "ELF\1\1\1", 7).leftJustified(18, '\0') + "\3\0"
+                                                      : QByteArray("\x7f" "ELF\2\1\1", 7).leftJustified(18, '\0') + ">";
+            QVERIFY(writeFile(path, content.isEmpty() || content == "i386" ? elf : content.toUtf8()));
+            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        }
+    }
+    qputenv("PATH", QFile::encodeName(root + "usr/bin"));
+    const WineInstall wine = WineInstall::find(work->filePath("root"));
+    QVERIFY(QFile::setPermissions(root + "usr/lib/wine", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
+        || !tree.contains("usr/lib/wine/"));
+    QVERIFY(!wine.wine.isEmpty());
+    QCOMPARE(wine.lacks32Bit, refused);
+}
+
+void tst_Desktop::failureNotice_data()
+{
+    QTest::addColumn<QString>("script"); // what the tool does, as sh runs it
+    QTest::addColumn<PeMachine>("machine");
+    QTest::addColumn<QString>("body"); // after "data\tool.exe on C:\x.wav "
+
+    const auto native = PeMachine::NotWindows, x86 = PeMachine::I386;
+    QTest::newRow("exit status and its line")
+        << "echo 'unsupported sample rate' >&2; exit 3" << native << "ended with exit status 3.\nunsupported sample rate";
+    QTest::newRow("signal") << "echo bye >&2; kill -TERM $$" << native << "was stopped by signal 15 (Terminated).\nbye";
+    QTest::newRow("the last three lines, progress counted")
+        << "printf 'one\\ntwo\\n10%%\\r50%%\\r\\rdisk full\\n\\n' >&2; exit 1" << native
+        << "ended with exit status 1.\n10%\n50%\ndisk full";
+    QTest::newRow("Wine's noise left out")
+        << "printf 'bad header\\n0024:fixme:ntdll:x\\nerr:module:y\\n' >&2; exit 1" << native
+        << "ended with exit status 1.\nbad header";
+    const QString noWine32 = "This Wine cannot run 32-bit Windows programs. To add that: " + wine32Advice({}) + ".";
+    QTest::newRow("Debian's wine32 hint") << "echo 'it looks like wine32 is missing, you should install it.' >&2; exit 1"
+                                          << x86 << "ended with exit status 1.\nit looks like wine32 is missing, you "
+                                                    "should install it.\n" + noWine32;
+    QTest::newRow("ntdll not loaded") << "echo 'wine: failed to load L\"ntdll.dll\" error c0000135' >&2; exit 1" << x86
+                                      << "ended with exit status 1.\nwine: failed to load L\"ntdll.dll\" error c0000135\n"
+                                             + noWine32;
+    QTest::newRow("32-bit prefix")
+        << "echo \"wine: '/p' is a 32-bit installation, it cannot support 64-bit applications.\" >&2; exit 1"
+        << PeMachine::X86_64
+        << "ended with exit status 1.\nwine: '/p' is a 32-bit installation, it cannot support 64-bit applications.\n"
+           "The Wine folder /p was made for 32-bit programs only. Move it away (Wine makes a new one at the next "
+           "start) or set WINEPREFIX to another folder.";
+    QTest::newRow("win32 under WoW64") << "echo \"wine: WINEARCH is set to 'win32' but this is not supported in wow64 "
+                                          "mode.\" >&2; exit 1"
+                                       << x86
+                                       << "ended with exit status 1.\nwine: WINEARCH is set to 'win32' but this is not "
+                                          "supported in wow64 mode.\nThis Wine runs 32-bit programs in a 64-bit Wine "
+                                          "folder and does not take WINEARCH=win32: unset WINEARCH, and use a Wine "
+                                          "folder made without it.";
+    QTest::newRow("32-bit crash") << "exit 139" << x86
+                                  << "ended with exit status 139.\nA 32-bit Windows tool crashed: where the kernel runs "
+                                     "no 32-bit code (its 32-bit emulation is off), none can run. A 64-bit build of "
+                                     "the tool can.";
+    QTest::newRow("64-bit crash, nothing to explain") << "exit 139" << PeMachine::X86_64 << "ended with exit status 139.";
+}
+
+void tst_Desktop::failureNotice()
+{
+    QFETCH(QString, script);
+    QFETCH(PeMachine, machine);
+    QFETCH(QString, body);
+    // A real start: the tool's error output as it arrives through its capture.
+    ToolLaunch launch { { "/bin/sh", { "-c", script }, { "WINEPREFIX=/p" } }, PeMachine::NotWindows, {} };
+    std::optional<ToolExit> exit;
+    spawnTool(launch, work->path(), this, [&exit](const ToolExit &ended) { exit = ended; });
+    QTRY_VERIFY(exit);
+    launch.machine = machine;
+    const Notice notice = toolFailureNotice("data\\tool.exe", "C:\\x.wav", launch, *exit);
+    QCOMPARE(notice.summary, QStringLiteral("tool.exe failed"));
+    QCOMPARE(notice.body, "data\\tool.exe on C:\\x.wav " + body);
+}
+
+void tst_Desktop::errorOutputStaysBoundedAndEndsWithTheTool()
+{
+    // Megabytes of error output, then a last line: only the end is kept on disk, and read.
+    const ToolLaunch launch { { "/bin/sh", { "-c", "head -c 8000000 /dev/zero | tr '\\0' x >&2; echo >&2; echo last "
+                                                   "words >&2; exec sleep 60" },
+                                  {} },
+        PeMachine::NotWindows, {} };
+    std::optional<ToolExit> exit;
+    const qint64 pid = spawnTool(launch, work->path(), this, [&exit](const ToolExit &ended) { exit = ended; });
+    const QByteArray errorFile = QFile::encodeName(QStringLiteral("/proc/%1/fd/2").arg(pid));
+    struct stat status {};
+    QTRY_VERIFY_WITH_TIMEOUT(stat(errorFile.constData(), &status) == 0 && status.st_size > 8000000
+            && status.st_blocks * 512 <= 1024 * 1024,
+        10000);
+    QVERIFY(!exit);
+    ::kill(pid_t(pid), SIGKILL);
+    QTRY_VERIFY(exit);
+    QCOMPARE(exit->signal, SIGKILL);
+    QCOMPARE(lastMeaningfulLines(exit->errorTail, 1), QStringList("last words"));
+    QVERIFY(exit->errorTail.size() <= 4096);
+    // Collected: no zombie left.
+    QVERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(pid)));
 }
 
 void tst_Desktop::environment()

@@ -58,6 +58,8 @@ public:
         Q_EMIT trayMouseMessage(record.hWnd, record.uID, mouse);
     }
     void loseTray(const TrayIconData &record) { Q_EMIT trayIconLost(record.hWnd, record.uID); }
+    /// Reports that a started tool has ended.
+    void endTool() { Q_EMIT toolEnded(); }
 
     // Scripted answers.
     QQueue<int> answers; ///< button codes for the next message boxes; else OK or No

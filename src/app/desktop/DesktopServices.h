@@ -54,7 +54,8 @@ public:
     /// The default error report: a modal box with the error's number and description and OK.
     virtual void reportError(QWidget *parent, const DesktopError &error) = 0;
     /// Starts "program argument-text" hidden and returns its process id at once, never waiting;
-    /// throws DesktopError when the program cannot be started.
+    /// throws DesktopError when the program cannot be started. When the tool ends, toolEnded()
+    /// follows; a tool that fails is reported to the user by the desktop, never in a box.
     virtual qint64 startProcess(const QString &commandLine) = 0;
     /// The drive letters and the mapping between drive-form and native paths.
     virtual DriveMap &drives() = 0;
@@ -78,4 +79,6 @@ Q_SIGNALS:
     void trayIconLost(quint32 window, quint32 iconId);
     /// The keyboard's lock indicators changed.
     void keyLocksChanged();
+    /// A tool started by startProcess() has ended, whether it succeeded or failed.
+    void toolEnded();
 };

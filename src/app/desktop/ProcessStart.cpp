@@ -2,7 +2,6 @@
 
 #include "app/desktop/DesktopError.h"
 #include "app/desktop/DriveMap.h"
-#include "app/desktop/WineTool.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,17 +9,22 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstring>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char **environ;
 
@@ -46,7 +50,9 @@ private:
     std::vector<char *> pointers;
 };
 
-pid_t spawn(const ToolStart &start, const QString &workingDirectory)
+// Starts the tool with standard input and output on the null device and its error output on
+// errorFd, or the null device too when that is -1.
+pid_t spawn(const ToolStart &start, const QString &workingDirectory, int errorFd)
 {
     CStringArray arguments(QStringList { start.program } + start.arguments);
     CStringArray environment(start.environment);
@@ -57,7 +63,7 @@ pid_t spawn(const ToolStart &start, const QString &workingDirectory)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDWR, 0);
     posix_spawn_file_actions_adddup2(&actions, 0, 1);
-    posix_spawn_file_actions_adddup2(&actions, 0, 2);
+    posix_spawn_file_actions_adddup2(&actions, errorFd >= 0 ? errorFd : 0, 2);
     posix_spawn_file_actions_addchdir_np(&actions, directory.constData());
 
     // Its own session, so no signal or hang-up of ours reaches it; signals as a fresh program has them.
@@ -81,29 +87,125 @@ pid_t spawn(const ToolStart &start, const QString &workingDirectory)
     return pid;
 }
 
-// The tool is our child, so it would stay a zombie until we collect it. The event loop collects
-// it as soon as it ends, through a descriptor of this one process, touching no other child
-// (QProcess reaps its own); once we have quit, the system collects it. A thread blocked on the
-// pid does the same at about a third of the start's cost, so it serves only where there is no
-// such descriptor (kernels before 5.3) or no event loop on this thread.
-void reapWhenDone(pid_t pid)
+// A tool's error output goes to a file, not a pipe: a pipe would kill the tool with SIGPIPE once we
+// have quit, and Wine's helper processes hold a pipe open long after the tool. Unnamed, so it goes
+// away with the last process that has it open. -1 when no such file can be made.
+int openErrorCapture()
 {
-    // By number: the C library's wrapper header is not usable from C++ before glibc 2.37.
-    const int fd = int(syscall(SYS_pidfd_open, pid, 0));
-    QCoreApplication *application = QCoreApplication::instance();
-    if (fd >= 0 && application && application->thread() == QThread::currentThread()) {
-        auto *notifier = new QSocketNotifier(fd, QSocketNotifier::Read, application);
-        QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier, fd] {
-            notifier->setEnabled(false);
-            siginfo_t info;
-            waitid(P_PIDFD, id_t(fd), &info, WEXITED);
-            ::close(fd);
-            notifier->deleteLater();
-        });
-        return;
+    const QByteArray folder = QFile::encodeName(QDir::tempPath());
+    int fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        // A file system without unnamed files: a named one, unlinked at once.
+        QByteArray name = folder + "/ombrix-tool-XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0)
+            ::unlink(name.constData());
     }
-    if (fd >= 0)
-        ::close(fd);
+    return fd;
+}
+
+// Only the end of a tool's error output is read, so only that is kept on disk: once more than
+// MaxCapturedBytes lie there, all but the last TailBytes become a hole. A tool writing without end
+// fills at most what it writes between two checks.
+constexpr qint64 TailBytes = 4096;
+constexpr qint64 MaxCapturedBytes = 256 * 1024;
+constexpr int TrimIntervalMs = 1000;
+constexpr int PollIntervalMs = 100;
+
+// Watches one started tool from the event loop: collects it when it ends, through a pidfd (or, on
+// kernels before 5.3, a poll of this one pid; never a wait for any child, which could take
+// QProcess's), then hands its outcome to the handler. Gone with its context: the tool runs on.
+class ToolWatch : public QObject
+{
+public:
+    ToolWatch(pid_t pid, int capture, ToolEndHandler onEnd, QObject *context)
+        : QObject(context)
+        , pid(pid)
+        , capture(capture)
+        , onEnd(std::move(onEnd))
+    {
+        // By number: the C library's wrapper header is not usable from C++ before glibc 2.37.
+        pidfd = int(syscall(SYS_pidfd_open, pid, 0));
+        if (pidfd >= 0) {
+            notifier = new QSocketNotifier(pidfd, QSocketNotifier::Read, this);
+            connect(notifier, &QSocketNotifier::activated, this, &ToolWatch::collect);
+        }
+        poll.callOnTimeout(this, &ToolWatch::collect);
+        poll.start(pidfd >= 0 ? TrimIntervalMs : PollIntervalMs);
+    }
+
+    ~ToolWatch() override { closeFiles(); }
+
+private:
+    void collect()
+    {
+        trim();
+        siginfo_t info {};
+        const int result = pidfd >= 0 ? waitid(P_PIDFD, id_t(pidfd), &info, WEXITED | WNOHANG)
+                                      : waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG);
+        if (result == 0 && info.si_pid == 0)
+            return; // still running
+        ToolExit exit;
+        // Collected by someone else (ECHILD): it has ended, how is not known.
+        if (result == 0 && info.si_code == CLD_EXITED)
+            exit.status = info.si_status;
+        else if (result == 0)
+            exit.signal = info.si_status;
+        exit.errorTail = tail();
+        closeFiles();
+        deleteLater();
+        std::exchange(onEnd, {})(exit);
+    }
+
+    void closeFiles()
+    {
+        poll.stop();
+        // The notifier goes before its descriptor.
+        delete std::exchange(notifier, nullptr);
+        for (int *fd : { &pidfd, &capture }) {
+            if (*fd >= 0)
+                ::close(std::exchange(*fd, -1));
+        }
+    }
+
+    QByteArray tail() const
+    {
+        struct stat status;
+        if (capture < 0 || ::fstat(capture, &status) != 0)
+            return {};
+        const off_t from = std::max<off_t>(0, status.st_size - TailBytes);
+        QByteArray bytes(qsizetype(status.st_size - from), Qt::Uninitialized);
+        const ssize_t read = ::pread(capture, bytes.data(), std::size_t(bytes.size()), from);
+        bytes.resize(std::max<qsizetype>(0, read));
+        // Cut inside a line (or a character): from the next line on, where there is one.
+        if (const qsizetype lineEnd = bytes.indexOf('\n'); from > 0 && lineEnd >= 0 && lineEnd < bytes.size() - 1)
+            bytes.remove(0, lineEnd + 1);
+        return bytes.replace('\0', "");
+    }
+
+    void trim() const
+    {
+        struct stat status;
+        if (capture < 0 || ::fstat(capture, &status) != 0 || qint64(status.st_blocks) * 512 <= MaxCapturedBytes)
+            return;
+        const off_t keepFrom = (status.st_size - TailBytes) & ~off_t(4095);
+        if (::fallocate(capture, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, keepFrom) != 0)
+            // No holes on this file system: start again; the tool writes on past the end it had.
+            (void)::ftruncate(capture, 0);
+    }
+
+    pid_t pid;
+    int pidfd = -1;
+    QSocketNotifier *notifier = nullptr;
+    int capture;
+    ToolEndHandler onEnd;
+    // Checks the error output's size; polls for the end where there is no pidfd.
+    QTimer poll;
+};
+
+// Where nothing will read the outcome, a thread blocked on the pid collects the tool.
+void reapInThread(pid_t pid)
+{
     try {
         std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
     } catch (const std::system_error &) {
@@ -113,7 +215,7 @@ void reapWhenDone(pid_t pid)
 
 } // namespace
 
-qint64 startHiddenProcess(const QString &commandLine, const DriveMap &drives, const QString &workingDirectory)
+ToolLaunch prepareTool(const QString &commandLine, const DriveMap &drives, const QString &workingDirectory)
 {
     const qsizetype space = commandLine.indexOf(QLatin1Char(' '));
     const QString programText = space < 0 ? commandLine : commandLine.left(space);
@@ -131,11 +233,35 @@ qint64 startHiddenProcess(const QString &commandLine, const DriveMap &drives, co
 
     const QString argument = argumentText.isEmpty() ? QString() : drives.toNative(argumentText);
     // A Windows program runs through Wine and needs no run bit: files from a zip or a FAT stick have none.
-    const ToolStart start = machine == PeMachine::NotWindows
-        ? ToolStart { program, argument.isEmpty() ? QStringList() : QStringList { argument }, {} }
-        : wineStart(program, machine, argument, WineInstall::find());
+    if (machine == PeMachine::NotWindows)
+        return { { program, argument.isEmpty() ? QStringList() : QStringList { argument }, {} }, machine, {} };
+    const WineInstall wine = WineInstall::find();
+    return { wineStart(program, machine, argument, wine), machine, wine };
+}
 
-    const pid_t pid = spawn(start, workingDirectory);
-    reapWhenDone(pid);
+qint64 spawnTool(const ToolLaunch &launch, const QString &workingDirectory, QObject *context, ToolEndHandler onEnd)
+{
+    // The outcome is read from the event loop of this thread, which must be running one.
+    QCoreApplication *application = QCoreApplication::instance();
+    const bool watched = onEnd && application && application->thread() == QThread::currentThread();
+    const int capture = watched ? openErrorCapture() : -1;
+    pid_t pid = 0;
+    try {
+        pid = spawn(launch.start, workingDirectory, capture);
+    } catch (...) {
+        if (capture >= 0)
+            ::close(capture);
+        throw;
+    }
+    if (watched)
+        new ToolWatch(pid, capture, std::move(onEnd), context ? context : application);
+    else
+        reapInThread(pid);
     return pid;
+}
+
+qint64 startHiddenProcess(const QString &commandLine, const DriveMap &drives, const QString &workingDirectory,
+    QObject *context, ToolEndHandler onEnd)
+{
+    return spawnTool(prepareTool(commandLine, drives, workingDirectory), workingDirectory, context, std::move(onEnd));
 }

@@ -5,8 +5,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QtEndian>
+
+#include <algorithm>
+#include <cerrno>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -82,10 +88,71 @@ PeMachine peMachine(const QString &path)
     }
 }
 
-WineInstall WineInstall::find()
+WineInstall WineInstall::find(const QString &root)
 {
-    return { QStandardPaths::findExecutable(QStringLiteral("wine")),
-        QFileInfo(QStringLiteral("/usr/lib/wine/wine")).isExecutable() };
+    WineInstall install { QStandardPaths::findExecutable(QStringLiteral("wine")), false };
+    // Links lead to the real install: /usr/bin/wine to Debian's wrapper, or to /opt/wine-stable.
+    const QString real = QFileInfo(install.wine).canonicalFilePath();
+    if (real.isEmpty())
+        return install;
+    const QString bin = QFileInfo(real).absolutePath();
+    // A 32-bit loader, or the 32-bit Windows side of a 64-bit Wine (its "new WoW64" form).
+    const QStringList evidence { root + QStringLiteral("/usr/lib/wine/wine"),
+        root + QStringLiteral("/usr/lib/i386-linux-gnu/wine/wine"),
+        bin + QStringLiteral("/../lib/wine/i386-windows/ntdll.dll"),
+        bin + QStringLiteral("/../lib64/wine/i386-windows/ntdll.dll"),
+        bin + QStringLiteral("/../lib/x86_64-linux-gnu/wine/i386-windows/ntdll.dll") };
+    if (std::any_of(evidence.begin(), evidence.end(), [](const QString &path) { return QFileInfo(path).isFile(); }))
+        return install;
+    QFile file(real);
+    if (!file.open(QIODevice::ReadOnly))
+        return install;
+    const QByteArray head = file.read(4096);
+    // An ELF for the i386 (machine 3 at offset 18): itself the 32-bit loader.
+    if (head.startsWith("\x7f" "ELF\x01") && head.size() > 19 && head[18] == 3 && head[19] == 0)
+        return install;
+    // Debian's wrapper names the 32-bit loader it would run ("wine32=/usr/lib/wine/wine"): only
+    // where that is certainly absent, not merely unreadable, is 32-bit support known to be missing.
+    static const QRegularExpression loaderLine(QStringLiteral("^wine32=(/\\S+)$"), QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch loader = loaderLine.match(QString::fromUtf8(head));
+    struct stat status;
+    install.lacks32Bit = head.startsWith("#!") && loader.hasMatch()
+        && ::stat(QFile::encodeName(root + loader.captured(1)).constData(), &status) != 0 && errno == ENOENT;
+    return install;
+}
+
+QString wine32Advice(const WineInstall &wine, const QString &root)
+{
+    const QString real = QFileInfo(wine.wine).canonicalFilePath();
+    if (real.startsWith(QLatin1String("/opt/wine-")))
+        return QStringLiteral("install the 32-bit part of WineHQ's package, for instance: sudo dpkg --add-architecture "
+                              "i386 && sudo apt update && sudo apt install %1-i386:i386")
+            .arg(real.section(QLatin1Char('/'), 2, 2));
+    // The distribution's family, from os-release: its ID and the IDs it is like.
+    QFile osRelease(root + QStringLiteral("/etc/os-release"));
+    QStringList family;
+    if (osRelease.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : osRelease.readAll().split('\n')) {
+            if (line.startsWith("ID=") || line.startsWith("ID_LIKE="))
+                family += QString::fromUtf8(line.mid(line.indexOf('=') + 1)).remove(QLatin1Char('"')).split(QLatin1Char(' '));
+        }
+    }
+    if (family.contains(QLatin1String("debian")) || family.contains(QLatin1String("ubuntu")))
+        return QStringLiteral("sudo dpkg --add-architecture i386 && sudo apt update && sudo apt install wine32:i386");
+    if (family.contains(QLatin1String("fedora")))
+        return QStringLiteral("sudo dnf install wine-core.i686, or a current wine package, which runs 32-bit "
+                              "programs itself");
+    if (family.contains(QLatin1String("arch")))
+        return QStringLiteral("sudo pacman -Syu wine (its current package runs 32-bit programs itself)");
+    if (family.contains(QLatin1String("suse")) || family.contains(QLatin1String("opensuse")))
+        return QStringLiteral("sudo zypper install wine-32bit");
+    return QStringLiteral("install your distribution's 32-bit Wine support");
+}
+
+QString winePrefix(const QStringList &environment)
+{
+    const QString prefix = variable(environment, QLatin1StringView("WINEPREFIX"));
+    return prefix.isEmpty() ? variable(environment, QLatin1StringView("HOME")) + QStringLiteral("/.wine") : prefix;
 }
 
 QString windowsPath(const QString &nativePath)
@@ -124,11 +191,9 @@ ToolStart wineStart(const QString &tool, PeMachine machine, const QString &nativ
     if (wine.wine.isEmpty())
         throw DesktopError { DesktopError::FileNotFound,
             QStringLiteral("%1 is a Windows program and needs Wine: install the wine package").arg(tool) };
-    if (machine == PeMachine::I386 && !wine.runs32Bit)
+    if (machine == PeMachine::I386 && wine.lacks32Bit)
         throw DesktopError { DesktopError::FileNotFound,
-            QStringLiteral("%1 is a 32-bit Windows program and needs 32-bit Wine: as root run "
-                           "dpkg --add-architecture i386, apt-get update, apt-get install wine32:i386")
-                .arg(tool) };
+            QStringLiteral("%1 is a 32-bit Windows program and needs 32-bit Wine: %2").arg(tool, wine32Advice(wine)) };
 
     ToolStart start { wine.wine, { tool }, wineEnvironment(QProcess::systemEnvironment()) };
     if (!nativeArgument.isEmpty())

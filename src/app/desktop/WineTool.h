@@ -18,15 +18,22 @@ struct ToolStart
     QStringList environment;
 };
 
-/// Where Wine is on this machine: the `wine` found on PATH (empty when none) and whether the
-/// 32-bit loader (Debian's wine32:i386) is there.
+/// Where Wine is on this machine, told from its files alone, without starting it.
 struct WineInstall
 {
-    QString wine;
-    bool runs32Bit = false;
+    QString wine; ///< the `wine` found on PATH, empty when none
+    bool lacks32Bit = false; ///< known to run no 32-bit program: Debian's wrapper without its 32-bit loader
 
-    static WineInstall find();
+    /// The Wine on PATH; root stands for "/" (tests give an install tree).
+    static WineInstall find(const QString &root = {});
 };
+
+/// What a user does here to let Wine run 32-bit programs, as far as the Wine install and the
+/// distribution tell: a command to run, or where to look.
+QString wine32Advice(const WineInstall &wine, const QString &root = {});
+
+/// The Wine folder a Windows tool runs in: $WINEPREFIX, else ~/.wine, from "NAME=value" entries.
+QString winePrefix(const QStringList &environment);
 
 /// The Windows form of an absolute native path: `Z:` then the path with backslashes.
 /// Throws DesktopError 52, naming the file, for a name Windows cannot hold.
@@ -37,5 +44,5 @@ QString windowsPath(const QString &nativePath);
 QStringList wineEnvironment(QStringList environment);
 
 /// The start of a Windows tool through Wine, with nativeArgument (if any) as a Windows path.
-/// Throws DesktopError naming the tool when Wine cannot run it.
+/// Throws DesktopError naming the tool when Wine certainly cannot run it.
 ToolStart wineStart(const QString &tool, PeMachine machine, const QString &nativeArgument, const WineInstall &wine);
