@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libchm-dev libx11-dev
           libxcb1-dev libxcb-xkb-dev fonts-dejavu-core fp-utils vorbis-tools)
 if [[ "${1:-}" == "--test" ]]; then
-    packages+=(python3 xvfb xauth openbox trayer xdotool wmctrl x11-utils imagemagick dbus dbus-x11 sox xclip
+    packages+=(python3 xvfb xauth openbox trayer xdotool wmctrl x11-utils imagemagick dbus dbus-x11 dunst sox xclip
                wine wine64 gcc-mingw-w64-x86-64-win32 gcc-mingw-w64-i686-win32)
 fi
 # Building and checking the Debian package (scripts/package.sh).

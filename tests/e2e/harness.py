@@ -93,11 +93,12 @@ class Program:
             self.workdir = os.path.join(self.tmp.name, "runtime")
             shutil.copytree(RUNTIME, self.workdir, symlinks=True)
 
-    def start(self, test, env=None):
+    def start(self, test, env=None, stderr=None):
         """Starts the program for one test, which stops it after; waits for the main window to show."""
         test.addCleanup(self.stop)
-        # Its output (sanitizer reports among it) goes into the test's own.
-        self.process = subprocess.Popen(self.command, cwd=self.workdir, env={**os.environ, **(env or {})})
+        # Its output (sanitizer reports among it) goes into the test's own, unless the test reads it.
+        self.process = subprocess.Popen(self.command, cwd=self.workdir, env={**os.environ, **(env or {})},
+                                        stderr=stderr)
         self.wid = wait_for(self.windows, timeout=30, what="the main window")[0]
         return self
 
