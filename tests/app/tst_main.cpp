@@ -11,8 +11,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -26,7 +24,6 @@ class tst_Main : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
-    void menus();
     void geometry_data();
     void geometry();
     void loadThenDriveAndFolderChangesChain();
@@ -108,19 +105,6 @@ void tst_Main::navigateTo(const QString &nativeFolder)
 {
     main->load();
     child<FolderList>("Dir1")->setPath(driveFormOf(nativeFolder));
-}
-
-void tst_Main::menus()
-{
-    QStringList seen;
-    for (const QAction *menu : main->menuBar()->actions()) {
-        seen << "[" + menu->text() + "]";
-        for (const QAction *entry : menu->menu()->actions())
-            seen << (entry->isSeparator() ? QStringLiteral("-") : entry->text() + " " + entry->shortcut().toString());
-    }
-    QCOMPARE(seen.join("|"),
-        "[File]|Minimize Ctrl+M|-|Exit |[Conversions]|WAV  ->  OGG |WAV  ->  LIP |WAV  ->  WSS |-|OGG  ->  LIP "
-        "|OGG  ->  WAV |[Help]|Help Contents F1|-|About ");
 }
 
 void tst_Main::geometry_data()
