@@ -154,7 +154,8 @@ private:
         exit.errorTail = tail();
         closeFiles();
         deleteLater();
-        std::exchange(onEnd, {})(exit);
+        if (onEnd)
+            std::exchange(onEnd, {})(exit);
     }
 
     void closeFiles()
@@ -203,7 +204,7 @@ private:
     QTimer poll;
 };
 
-// Where nothing will read the outcome, a thread blocked on the pid collects the tool.
+// Where no event loop runs, a thread blocked on the pid collects the tool.
 void reapInThread(pid_t pid)
 {
     try {
@@ -241,10 +242,10 @@ ToolLaunch prepareTool(const QString &commandLine, const DriveMap &drives, const
 
 qint64 spawnTool(const ToolLaunch &launch, const QString &workingDirectory, QObject *context, ToolEndHandler onEnd)
 {
-    // The outcome is read from the event loop of this thread, which must be running one.
+    // The tool is collected, and its outcome read, from the event loop of this thread, if it runs one.
     QCoreApplication *application = QCoreApplication::instance();
-    const bool watched = onEnd && application && application->thread() == QThread::currentThread();
-    const int capture = watched ? openErrorCapture() : -1;
+    const bool watched = application && application->thread() == QThread::currentThread();
+    const int capture = watched && onEnd ? openErrorCapture() : -1;
     pid_t pid = 0;
     try {
         pid = spawn(launch.start, workingDirectory, capture);
