@@ -270,7 +270,7 @@ void tst_HelpViewer::placedBesideOwner_data()
         << square << QRect(362, 327, 555, 370) << QRect(917, 327, 363, 565);
     QTest::newRow("second screen") << QRect(1920, 0, 1280, 1024) << QRect(2000, 100, 555, 370)
                                    << QRect(2555, 100, 645, 565);
-    QTest::newRow("lower, above a low owner")
+    QTest::newRow("shorter, above a low owner")
         << QRect(0, 0, 800, 600) << QRect(100, 500, 555, 370) << QRect(78, 0, 722, 500);
     // No room beside it: over the owner's lists, never its top.
     QTest::newRow("over a centred owner") << small << QRect(234, 199, 555, 370) << QRect(234, 279, 722, 489);
