@@ -42,6 +42,8 @@ class MainWindow(unittest.TestCase):
         wait_for(copied, what="the viewer's message")
         # A second F1, the file there by then: the same viewer shows it and comes forward where it is.
         shutil.copy(os.path.join(RUNTIME, HELP_FILE), program.workdir)
+        # Moved by the user first: a second F1 must not place it again.
+        run("xdotool", "windowmove", "--sync", viewer, window_info(viewer)["x"], window_info(viewer)["y"] + 40)
         where = window_info(viewer)
         program.activate()
         key("F1")
