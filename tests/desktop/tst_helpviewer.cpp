@@ -1,3 +1,4 @@
+#include "app/desktop/help/HelpProtocol.h"
 #include "app/desktop/help/HelpReader.h"
 #include "app/desktop/help/HelpViewer.h"
 #include "support/Files.h"
@@ -45,15 +46,17 @@ private slots:
     void damagedFiles_data();
     void damagedFiles();
     void hostileNamesNotServed();
+    void placedBesideOwner_data();
+    void placedBesideOwner();
 
 public:
-    /// The desktop's web browser, as the viewer reaches it.
-    Q_INVOKABLE void openInBrowser(const QUrl &url) { openedInBrowser.append(url); }
+    /// The desktop's programs for a scheme, as the viewer reaches them.
+    Q_INVOKABLE void openOnDesktop(const QUrl &url) { openedOnDesktop.append(url); }
 
 private:
     QTemporaryDir work;
     QString source = work.filePath(QStringLiteral("help"));
-    QList<QUrl> openedInBrowser;
+    QList<QUrl> openedOnDesktop;
 };
 
 void tst_HelpViewer::initTestCase()
@@ -130,12 +133,17 @@ void tst_HelpViewer::viewerShowsPagesAndContents()
     QTRY_VERIFY(browser->toPlainText().contains("Other page"));
     QVERIFY(!showsColour(browser->viewport(), HeadingColour));
 
-    // The web opens in the desktop's browser; a local file or a script is not followed.
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openInBrowser");
-    for (const char *link : { "file:///etc/passwd", "javascript:alert(1)", "https://example.org/help" })
-        browser->setSource(QUrl(QLatin1String(link)));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    QCOMPARE(openedInBrowser, QList<QUrl> { QUrl(QStringLiteral("https://example.org/help")) });
+    // The web and mail go to the desktop's programs; no other scheme reaches the desktop or is followed.
+    const QList<QUrl> external
+        = { QUrl("https://example.org/help"), QUrl("http://example.org/"), QUrl("mailto:a@b.org") };
+    const QList<QUrl> others = { QUrl("file:///etc/passwd"), QUrl("javascript:alert(1)"), QUrl("ftp://example.org/a"),
+        QUrl("data:text/html,<p>a</p>"), QUrl("x-help:a") };
+    for (const QUrl &url : external + others) {
+        QDesktopServices::setUrlHandler(url.scheme(), this, "openOnDesktop");
+        browser->setSource(url);
+        QDesktopServices::unsetUrlHandler(url.scheme());
+    }
+    QCOMPARE(openedOnDesktop, external);
     QVERIFY(browser->toPlainText().contains("Other page"));
 
     // Ctrl+F finds in the page.
@@ -179,16 +187,26 @@ void tst_HelpViewer::damagedFiles_data()
         qToLittleEndian<quint32>(value, copy.data() + at);
         return copy;
     };
+    const auto exitWith = [](int code) { return "#!/bin/sh\nexit " + QByteArray::number(code); };
 
     QTest::newRow("header cut short") << valid.left(0x5f) << QByteArray() << "it is not a compiled help file";
-    // chmlib itself hangs on the first, walking the listing in a circle, and divides by zero on the second.
+    // chmlib itself hangs on the first, walking the listing in a circle; it divides by zero on the second, a crash
+    // (or a sanitizer's abort) that is not called damaged.
     QTest::newRow("listing chain loops") << setWord(chunk + 0x10, 0) << QByteArray() << "the file is damaged";
-    QTest::newRow("zero windows per reset") << setWord(control + 0x14, 0) << QByteArray() << "the file is damaged";
+    QTest::newRow("zero windows per reset")
+        << setWord(control + 0x14, 0) << QByteArray() << "its reader crashed (signal";
     // The reader itself failing in each way it can.
-    QTest::newRow("reader hangs") << valid << QByteArray("#!/bin/sh\nexec sleep 60") << "reading it takes too long";
+    QTest::newRow("reader hangs") << valid << QByteArray("#!/bin/sh\nexec sleep 60") << "its reader ran out of time";
     QTest::newRow("reader cannot start") << valid << QByteArray("#!/absent") << "cannot be started";
     QTest::newRow("malformed stream") << valid << QByteArray("#!/bin/sh\nprintf '\\012\\0\\0\\0/index.htm'")
                                       << "malformed";
+    QTest::newRow("unknown exit code") << valid << exitWith(1) << "its reader failed (exit code 1)";
+    QTest::newRow("CPU limit") << valid << QByteArray("#!/bin/sh\nkill -XCPU $$") << "its reader hit its CPU limit";
+    QTest::newRow("no limit") << valid << exitWith(HelpProtocol::NoLimit) << "its reader cannot set its limits";
+    QTest::newRow("output full") << valid << "#!/bin/sh\nexec " + Reader.toUtf8() + " \"$1\" >/dev/full"
+                                 << "its reader cannot write its output";
+    QTest::newRow("endless output") << valid << QByteArray("#!/bin/sh\nexec cat /dev/zero") << "its output limit";
+    QTest::newRow("reader's output cap") << valid << exitWith(HelpProtocol::OutputCap) << "its output limit";
 }
 
 void tst_HelpViewer::damagedFiles()
@@ -196,7 +214,7 @@ void tst_HelpViewer::damagedFiles()
     QFETCH(QByteArray, content);
     QFETCH(QByteArray, reader);
     QFETCH(QString, reason);
-    const QString file = work.filePath(QStringLiteral("damaged.chm"));
+    const QString file = work.filePath(QStringLiteral("spoilt.chm"));
     QVERIFY(writeFile(file, content));
     const QString program = reader.isEmpty() ? Reader : work.filePath(QStringLiteral("reader.sh"));
     if (!reader.isEmpty())
@@ -209,6 +227,7 @@ void tst_HelpViewer::damagedFiles()
     auto *browser = owner.findChild<QTextBrowser *>("helpBrowser");
     QTRY_VERIFY2_WITH_TIMEOUT(
         browser->toPlainText().contains(reason), qPrintable(browser->toPlainText()), HelpReader::TimeoutMs + 2000);
+    QVERIFY(reason.contains("damaged") || !browser->toPlainText().contains("damaged"));
 
     // Asked again for a file that is sound by then, the same viewer shows it, contents and all.
     if (reader.isEmpty()) {
@@ -233,6 +252,38 @@ void tst_HelpViewer::hostileNamesNotServed()
     const HelpContent content = HelpReader::parse(stream, &problem);
     QCOMPARE(content.objects.keys(), QStringList { "/a.htm" });
     QCOMPARE(content.objects.value("/a.htm"), "A");
+}
+
+void tst_HelpViewer::placedBesideOwner_data()
+{
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QRect>("owner");
+    QTest::addColumn<QRect>("place");
+
+    // Frames: the viewer's 722 x 565; the owner's 555 x 370, its title bar, menu bar and buttons in the top 80.
+    const QRect wide(0, 0, 1920, 1080), square(0, 0, 1280, 1024), small(0, 0, 1024, 768);
+    QTest::newRow("right") << wide << QRect(200, 300, 555, 370) << QRect(755, 300, 722, 565);
+    QTest::newRow("left, owner at the right") << wide << QRect(1300, 100, 555, 370) << QRect(578, 100, 722, 565);
+    QTest::newRow("below, owner as wide as the screen") << square << QRect(0, 0, 1280, 370) << QRect(0, 370, 722, 565);
+    QTest::newRow("above, owner at the bottom") << square << QRect(0, 654, 1280, 370) << QRect(0, 89, 722, 565);
+    QTest::newRow("narrower, right of a centred owner")
+        << square << QRect(362, 327, 555, 370) << QRect(917, 327, 363, 565);
+    QTest::newRow("second screen") << QRect(1920, 0, 1280, 1024) << QRect(2000, 100, 555, 370)
+                                   << QRect(2555, 100, 645, 565);
+    QTest::newRow("shorter, above a low owner")
+        << QRect(0, 0, 800, 600) << QRect(100, 500, 555, 370) << QRect(78, 0, 722, 500);
+    // No room beside it: over the owner's lists, never its top.
+    QTest::newRow("over a centred owner") << small << QRect(234, 199, 555, 370) << QRect(234, 279, 722, 489);
+    QTest::newRow("screen smaller than the viewer")
+        << QRect(0, 0, 640, 480) << QRect(0, 0, 555, 370) << QRect(0, 80, 640, 400);
+}
+
+void tst_HelpViewer::placedBesideOwner()
+{
+    QFETCH(QRect, available);
+    QFETCH(QRect, owner);
+    QFETCH(QRect, place);
+    QCOMPARE(helpWindowPlace(available, owner, 80, QSize(722, 565)), place);
 }
 
 QTEST_MAIN(tst_HelpViewer)

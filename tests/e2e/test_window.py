@@ -40,14 +40,29 @@ class MainWindow(unittest.TestCase):
             key("ctrl+a", "ctrl+c")
             return run("xclip", "-o", "-selection", "clipboard", check=False).strip() == expected
         wait_for(copied, what="the viewer's message")
-        # A second F1, the file there by then: the same viewer shows it and comes forward.
+        # A second F1, the file there by then: the same viewer shows it and comes forward where it is.
         shutil.copy(os.path.join(RUNTIME, HELP_FILE), program.workdir)
+        # Moved by the user first: a second F1 must not place it again.
+        run("xdotool", "windowmove", "--sync", viewer, window_info(viewer)["x"], window_info(viewer)["y"] + 40)
+        where = window_info(viewer)
         program.activate()
         key("F1")
         wait_for(lambda: program.windows(TITLE + " Help") == [viewer], what="the viewer to show the file")
         wait_for(lambda: active() == viewer, what="the viewer to come forward")
+        self.assertEqual(window_info(viewer), where)
         # No box of the program's own at any time, and the program goes on.
         self.assertEqual(program.dialogs(), [])
+
+        # Main stays usable beside it, by mouse: toOGG (at 8,8 below the menu bar) answers "No file selected !",
+        # File > Exit quits.
+        main = window_info(program.wid)
+        menu_bar = main["height"] - 324
+        run("xdotool", "mousemove", "--sync", main["x"] + 70, main["y"] + menu_bar + 20, "click", 1)
+        program.answer()
+        run("xdotool", "mousemove", "--sync", main["x"] + 15, main["y"] + menu_bar // 2, "click", 1)
+        key("Down", "Down", "Return")
+        program.answer()  # Yes, the default button
+        self.assertEqual(program.process.wait(timeout=15), 0)
 
     def lit(self, panel):
         """Whether the panel's text shows in the text colour, not the light grey of disabled text."""

@@ -1,10 +1,14 @@
 #include "HelpReader.h"
 
+#include "app/desktop/help/HelpProtocol.h"
+
 #include <QCoreApplication>
 #include <QTextDocumentFragment>
 #include <QtEndian>
 
 #include <csignal>
+
+using namespace HelpProtocol;
 
 namespace {
 
@@ -86,7 +90,7 @@ HelpReader::HelpReader(const QString &program, QObject *parent)
     , program(program.isEmpty() ? defaultProgram() : program)
 {
     timer.setSingleShot(true);
-    timer.callOnTimeout(this, [this] { fail(QStringLiteral("reading it takes too long")); });
+    timer.callOnTimeout(this, [this] { fail(QStringLiteral("its reader ran out of time")); });
 }
 
 HelpReader::~HelpReader()
@@ -112,11 +116,16 @@ void HelpReader::read(const QString &path)
     process->setProgram(program);
     process->setArguments({ path });
     process->setStandardInputFile(QProcess::nullDevice());
+#ifdef OMBRIX_SANITIZE
+    // A sanitizer's report on the reader is wanted where the tests run.
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+#else
     process->setStandardErrorFile(QProcess::nullDevice());
+#endif
     connect(process, &QProcess::readyReadStandardOutput, this, [this] {
         output += process->readAllStandardOutput();
         if (output.size() > MaxOutput)
-            fail(QStringLiteral("the file is too large"));
+            fail(QStringLiteral("its reader hit its output limit"));
     });
     connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
@@ -147,22 +156,30 @@ void HelpReader::processFinished(int exitCode, QProcess::ExitStatus status)
     if (status == QProcess::CrashExit) {
         // The reader's own CPU limit ends it with SIGXCPU, then SIGKILL.
         if (exitCode == SIGXCPU || exitCode == SIGKILL)
-            return fail(QStringLiteral("reading it takes too long"));
-        return fail(QStringLiteral("the file is damaged (its reader stopped on signal %1)").arg(exitCode));
+            return fail(QStringLiteral("its reader hit its CPU limit"));
+        return fail(QStringLiteral("its reader crashed (signal %1)").arg(exitCode));
     }
     switch (exitCode) {
-    case 0:
+    case Read:
         break;
-    case 2:
+    case Unreadable:
         return fail(QStringLiteral("the file cannot be read"));
-    case 3:
+    case NotHelp:
         return fail(QStringLiteral("it is not a compiled help file"));
-    case 4:
+    case TooLarge:
         return fail(QStringLiteral("the file is too large"));
-    case 5:
+    case Damaged:
         return fail(QStringLiteral("the file is damaged"));
+    case NoLimit:
+        return fail(QStringLiteral("its reader cannot set its limits"));
+    case WriteFailed:
+        return fail(QStringLiteral("its reader cannot write its output"));
+    case OutputCap:
+        return fail(QStringLiteral("its reader hit its output limit"));
+    case Usage:
+        return fail(QStringLiteral("its reader was not given the file"));
     default:
-        return fail(QStringLiteral("the file is damaged (its reader failed with exit code %1)").arg(exitCode));
+        return fail(QStringLiteral("its reader failed (exit code %1)").arg(exitCode));
     }
     QString problem;
     const HelpContent content = parse(output, &problem);
@@ -193,7 +210,7 @@ HelpContent HelpReader::parse(const QByteArray &stream, QString *problem)
     QByteArray name;
     QByteArray data;
     while (take(name) && take(data)) {
-        if (name == ":end") {
+        if (name == EndRecord) {
             if (at != stream.size())
                 break;
             if (!content.objects.contains(content.topic.toLower())) {
@@ -202,16 +219,16 @@ HelpContent HelpReader::parse(const QByteArray &stream, QString *problem)
             }
             return content;
         }
-        if (name == ":title")
+        if (name == TitleRecord)
             content.title = decodeName(data);
-        else if (name == ":topic")
+        else if (name == TopicRecord)
             content.topic = decodeName(data);
-        else if (name == ":contents")
+        else if (name == ContentsRecord)
             content.contents = decodeName(data).toLower();
         else if (isSafeName(name))
             content.objects.insert(decodeName(name).toLower(), data);
     }
-    *problem = QStringLiteral("the file is damaged (its reader's output is malformed)");
+    *problem = QStringLiteral("its reader's output is malformed");
     return {};
 }
 

@@ -34,7 +34,6 @@ class HelpReader : public QObject
 
 public:
     static constexpr int TimeoutMs = 5000;
-    static constexpr qint64 MaxOutput = 80 << 20;
     static constexpr char ProgramName[] = "ombrix-help-reader";
 
     explicit HelpReader(const QString &program = {}, QObject *parent = nullptr);

@@ -2,12 +2,15 @@
 
 #include "app/desktop/help/HelpReader.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStyle>
@@ -20,6 +23,7 @@
 namespace {
 
 const QString Scheme = QStringLiteral("chm");
+const QStringList ExternalSchemes = { QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("mailto") };
 const QString ViewerName = QStringLiteral("helpViewer");
 const QString ViewerTitle = QStringLiteral("Help");
 constexpr char FileProperty[] = "helpFile";
@@ -75,16 +79,19 @@ public:
 protected:
     void doSetSource(const QUrl &url, QTextDocument::ResourceType type) override
     {
+        // Only the web and mail leave the file, to the desktop's own programs; a page may link
+        // to anything (file:, javascript:, a scheme some handler registered), and is not obeyed.
         if (url.scheme() == Scheme)
             QTextBrowser::doSetSource(url, type);
-        else if (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"))
+        else if (ExternalSchemes.contains(url.scheme()))
             QDesktopServices::openUrl(url);
     }
 };
 
 // The viewer window: a top-level child of its owner, transient for the owner's window (it stays
-// above it and has no task-bar entry of its own), and it goes with it. Qt on X11 writes
-// WM_TRANSIENT_FOR for dialogs only; a viewer still wants its minimise and maximise buttons.
+// above it, hence placed beside it, and has no task-bar entry of its own), and it goes with it.
+// Qt on X11 writes WM_TRANSIENT_FOR for dialogs only; a viewer still wants its minimise and
+// maximise buttons.
 class HelpWindow : public QWidget
 {
 public:
@@ -224,15 +231,70 @@ private:
     QLineEdit *findField;
 };
 
+// Beside the owner, which stays usable: its menu bar and buttons at least are never covered.
+// On Wayland the compositor places windows.
+void placeBeside(QWidget *viewer, const QWidget *owner)
+{
+    if (!owner || !owner->isVisible() || QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return;
+    const QRect frame = owner->frameGeometry();
+    const QRect inner = owner->geometry();
+    int keepHeight = inner.top() - frame.top();
+    for (const QWidget *control : owner->findChildren<QWidget *>()) {
+        if (control->window() == owner && control->isVisible()
+            && (qobject_cast<const QMenuBar *>(control) || qobject_cast<const QAbstractButton *>(control)))
+            keepHeight
+                = qMax(keepHeight, inner.top() - frame.top() + control->mapTo(owner, QPoint(0, control->height())).y());
+    }
+    // The same window manager decorates both windows alike. A move() places the frame, not the
+    // window inside it.
+    const QMargins decorations(inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+        frame.bottom() - inner.bottom());
+    const QRect place
+        = helpWindowPlace(owner->screen()->availableGeometry(), frame, keepHeight, viewer->size().grownBy(decorations));
+    viewer->resize(place.size().shrunkBy(decorations));
+    viewer->move(place.topLeft());
+}
+
 } // namespace
+
+QRect helpWindowPlace(const QRect &available, const QRect &owner, int keepHeight, QSize size)
+{
+    size = size.boundedTo(available.size());
+    const auto fitX
+        = [&available, &size](int x) { return qBound(available.left(), x, available.right() + 1 - size.width()); };
+    const auto fitY
+        = [&available, &size](int y) { return qBound(available.top(), y, available.bottom() + 1 - size.height()); };
+    const int right = qMin(size.width(), available.right() - owner.right());
+    const int left = qMin(size.width(), owner.left() - available.left());
+    const int below = qMin(size.height(), available.bottom() - owner.bottom());
+    const int above = qMin(size.height(), owner.top() - available.top());
+    const QRect sides[] = { { owner.right() + 1, fitY(owner.top()), right, size.height() },
+        { owner.left() - left, fitY(owner.top()), left, size.height() },
+        { fitX(owner.left()), owner.bottom() + 1, size.width(), below },
+        { fitX(owner.left()), owner.top() - above, size.width(), above } };
+    for (const QRect &side : sides) {
+        if (side.size() == size)
+            return side;
+    }
+    for (const QRect &side : sides) {
+        if (side.width() * 2 >= size.width() && side.height() * 2 >= size.height())
+            return side;
+    }
+    const int top = qMax(available.top(), owner.top() + keepHeight);
+    const int room = available.bottom() + 1 - top;
+    if (room < above)
+        return sides[3];
+    return { fitX(owner.left()), top, size.width(), qMin(size.height(), room) };
+}
 
 quintptr openHelpViewer(QWidget *owner, const QString &fileName, const QString &readerProgram)
 {
     // The name is used as given: a bare name means the current directory, nothing else.
     const QString path = QFileInfo(fileName).absoluteFilePath();
 
-    // One viewer per file and owner: asking again brings it forward, and tries again a file
-    // that could not be opened.
+    // One viewer per file and owner: asking again brings it forward where it is, and tries again
+    // a file that could not be opened.
     HelpWindow *viewer = nullptr;
     const QList<QWidget *> candidates = owner ? owner->findChildren<QWidget *>(ViewerName, Qt::FindDirectChildrenOnly)
                                               : QApplication::topLevelWidgets();
@@ -243,6 +305,7 @@ quintptr openHelpViewer(QWidget *owner, const QString &fileName, const QString &
     }
     if (!viewer) {
         viewer = new HelpWindow(path, readerProgram, owner);
+        placeBeside(viewer, owner);
         viewer->load();
     } else if (viewer->failed) {
         viewer->load();

@@ -1,13 +1,10 @@
 // ombrix-help-reader FILE: reads a compiled help file through chmlib and writes its objects to
-// standard output for the help viewer. chmlib trusts every offset and length in the file, so a
-// damaged file may crash or hang it; this process is what crashes or hangs then, under limits
-// it sets on itself, and the viewer tells the user.
-//
-// Output: records of a 32-bit little-endian name length, the name, a 32-bit little-endian data
-// length and the data. Objects ("/index.htm") first, then ":title", ":topic" (the page the file
-// opens at) and ":contents" (its contents sitemap, or empty), then ":end" with no data; a stream
-// without ":end" is incomplete.
-// Exit codes: 0 read, 2 cannot be read, 3 not a compiled help file, 4 too large, 5 damaged.
+// standard output for the help viewer, in the stream and with the exit codes of HelpProtocol.h.
+// chmlib trusts every offset and length in the file, so a damaged file may crash or hang it;
+// this process is what crashes or hangs then, under limits it sets on itself, and the viewer
+// tells the user.
+
+#include "HelpProtocol.h"
 
 #include <chm_lib.h>
 
@@ -23,6 +20,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -32,12 +30,17 @@ constexpr std::uint64_t MaxObjectSize = 16 << 20;
 constexpr std::uint64_t MaxTotalSize = 64 << 20;
 constexpr std::size_t MaxObjects = 20000;
 
-enum Exit { Read = 0, Unreadable = 2, NotHelp = 3, TooLarge = 4, Damaged = 5 };
+using namespace HelpProtocol;
 
-void limit(int resource, rlim_t soft, rlim_t hard)
+// Lowers a limit, never raises one set lower by whoever started the reader.
+bool limit(int resource, rlim_t soft, rlim_t hard)
 {
-    const rlimit value { soft, hard };
-    setrlimit(resource, &value);
+    rlimit value;
+    if (getrlimit(resource, &value) != 0)
+        return false;
+    value.rlim_max = std::min(value.rlim_max, hard);
+    value.rlim_cur = std::min(value.rlim_max, soft);
+    return setrlimit(resource, &value) == 0;
 }
 
 std::uint32_t littleEndian(std::string_view data, std::size_t offset, int bytes)
@@ -137,8 +140,13 @@ bool retrieve(chmFile *file, chmUnitInfo &unit, std::string &data)
         == LONGINT64(unit.length);
 }
 
-bool write(std::string_view name, std::string_view data)
+// Appends one record to the output; Read, or why it cannot.
+Exit write(std::string_view name, std::string_view data)
 {
+    static long long written = 0;
+    written += 8 + name.size() + data.size();
+    if (written > MaxOutput)
+        return OutputCap;
     unsigned char lengths[2][4];
     for (int i = 0; i < 4; ++i) {
         lengths[0][i] = static_cast<unsigned char>(name.size() >> (8 * i));
@@ -148,22 +156,34 @@ bool write(std::string_view name, std::string_view data)
         return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
     };
     return put({ reinterpret_cast<char *>(lengths[0]), 4 }) && put(name)
-        && put({ reinterpret_cast<char *>(lengths[1]), 4 }) && put(data);
+            && put({ reinterpret_cast<char *>(lengths[1]), 4 }) && put(data)
+        ? Read
+        : WriteFailed;
 }
 
 } // namespace
 
+#ifdef __SANITIZE_ADDRESS__
+// A sanitizer's finding ends the reader as the crash it is, whatever the environment says.
+extern "C" const char *__asan_default_options()
+{
+    return "abort_on_error=1";
+}
+#endif
+
 int main(int argc, char **argv)
 {
     // A damaged file may make chmlib loop or allocate without end: stop it, and leave no core.
-    limit(RLIMIT_CPU, 2, 3);
+    // Unbounded, it does not read at all.
+    if (!limit(RLIMIT_CPU, 2, 3) || !limit(RLIMIT_CORE, 0, 0))
+        return NoLimit;
 #ifndef __SANITIZE_ADDRESS__
     // AddressSanitizer reserves terabytes of address space for itself; it bounds allocations on its own.
-    limit(RLIMIT_AS, rlim_t(512) << 20, rlim_t(512) << 20);
+    if (!limit(RLIMIT_AS, rlim_t(512) << 20, rlim_t(512) << 20))
+        return NoLimit;
 #endif
-    limit(RLIMIT_CORE, 0, 0);
     if (argc != 2)
-        return Unreadable;
+        return Usage;
 
     // Only a regular file: a FIFO or a device could block or never end.
     struct stat info;
@@ -213,8 +233,8 @@ int main(int argc, char **argv)
         if (firstContents.empty() && lower(path).ends_with(".hhc"))
             firstContents = path;
         names.insert(lower(path));
-        if (!write(path, data))
-            return Unreadable;
+        if (const Exit written = write(path, data); written != Read)
+            return written;
     }
 
     // The start page of the default window, else the #SYSTEM default topic, else the first page.
@@ -236,8 +256,11 @@ int main(int argc, char **argv)
         contents = firstContents;
     if (topic.empty())
         return Damaged;
-    return write(":title", systemRecord(system, 3)) && write(":topic", topic) && write(":contents", contents)
-            && write(":end", {}) && std::fflush(stdout) == 0
-        ? Read
-        : Unreadable;
+    for (const auto &[name, value] :
+        { std::pair<std::string_view, std::string> { TitleRecord, systemRecord(system, 3) }, { TopicRecord, topic },
+            { ContentsRecord, contents }, { EndRecord, {} } }) {
+        if (const Exit written = write(name, value); written != Read)
+            return written;
+    }
+    return std::fflush(stdout) == 0 ? Read : WriteFailed;
 }
