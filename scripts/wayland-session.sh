@@ -13,7 +13,6 @@ id -u "$user" >/dev/null 2>&1 || useradd --system --create-home "$user"
 dir=$(mktemp -d /tmp/ombrix-wayland-XXXXXX)  # mode 0700, as a runtime folder must be
 pids=()
 cleanup() {
-    exec 2>/dev/null  # no job reports of what the test itself killed
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait || true
     rm -rf "$dir"
@@ -27,11 +26,13 @@ as_user=(setpriv --reuid="$user" --regid="$user" --init-groups --)
 cd "$dir"
 unset DISPLAY
 
-# Polls a command for up to 20 s; on failure shows the log of what did not come up.
+# Polls a command for up to 20 s, or until a process of the session has ended; on failure shows the
+# log of what did not come up.
 wait_for() {
-    local log=$1 i
+    local log=$1 i pid
     for ((i = 0; i < 400; i++)); do
         "${@:2}" >/dev/null 2>&1 && return 0
+        for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null || break 2; done
         sleep 0.05
     done
     echo "wayland-session: no answer from '${*:2}'; $log says:" >&2
@@ -73,4 +74,6 @@ wait_for waybar.log host_registered
 
 echo "XDG_RUNTIME_DIR=$dir HOME=$HOME DBUS_SESSION_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS SWAYSOCK=$SWAYSOCK" \
     "WAYLAND_DISPLAY=$WAYLAND_DISPLAY WAYBAR_PID=$waybar"
+# From here on, bash's reports of what the test kills (waybar) are no news.
+exec 2>/dev/null
 read -r _ || true
