@@ -97,3 +97,7 @@ class WaylandSession(unittest.TestCase):
         os.kill(int(env["WAYBAR_PID"]), signal.SIGKILL)  # the watcher, and the host with it
         # The grace time for a tray that restarts, then Main and its warning box.
         wait_for(lambda: len(program.windows()) == 2, timeout=10, what="the window back with the warning")
+        program.key("Return")  # answered; with no tray at all, Minimize keeps the window and warns again
+        wait_for(lambda: len(program.windows()) == 1, what="the warning to close")
+        program.run("wtype", "-M", "ctrl", "m", "-m", "ctrl")
+        wait_for(lambda: len(program.windows()) == 2, what="the warning of a Minimize without a tray")
