@@ -6,7 +6,8 @@ packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins 
           libxcb1-dev libxcb-xkb-dev fonts-dejavu-core fp-utils vorbis-tools)
 if [[ "${1:-}" == "--test" ]]; then
     packages+=(python3 xvfb xauth openbox trayer xdotool wmctrl x11-utils imagemagick dbus dbus-x11 dunst sox xclip
-               wine wine64 gcc-mingw-w64-x86-64-win32 gcc-mingw-w64-i686-win32)
+               wine wine64 gcc-mingw-w64-x86-64-win32 gcc-mingw-w64-i686-win32
+               sway waybar qt6-wayland wtype)
 fi
 # Building and checking the Debian package (scripts/package.sh).
 if [[ " $* " == *" --package "* ]]; then

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds with sanitizers and runs every test: the unit and widget tests offscreen and
 # the end-to-end tests on a private Xvfb with openbox (the tray tests start their own tray host)
-# and a private Wine prefix.
+# and a private Wine prefix; the Wayland test brings up its own session (scripts/wayland-session.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${OMBRIX_TEST_BUILD_DIR:-$root/build-test}

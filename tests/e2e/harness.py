@@ -126,16 +126,18 @@ class Program:
         key("alt")
         key(*(["Right"] * menu_index), "Down", *(["Down"] * entry_index), "Return")
 
+    key, type_text = staticmethod(key), staticmethod(type_text)  # xdotool's, unless a session has its own
+
     def walk(self, folder):
         """Opens folder in the folder list, typing each name from /, and moves on to the file list."""
         self.activate()
-        key("Tab")
+        self.key("Tab")
         for name in folder.strip("/").split("/"):
-            type_text(name)
-            key("Return")
+            self.type_text(name)
+            self.key("Return")
             # Typed letters within the view's keyboard-search interval would extend the last search.
             time.sleep(0.8)
-        key("Tab")
+        self.key("Tab")
 
     def stop(self):
         if self.process:
