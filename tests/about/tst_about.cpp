@@ -21,8 +21,6 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void fonts_data();
-    void fonts();
     void window();
     void closeUnloads_data();
     void closeUnloads();
@@ -54,32 +52,6 @@ void tst_About::cleanup()
 {
     about.reset();
     main.reset();
-}
-
-void tst_About::fonts_data()
-{
-    QTest::addColumn<QString>("font");
-
-    // One control for each font the window sets; Frame2's labels take the frame's.
-    QTest::newRow("closeButton") << "8.25";
-    QTest::newRow("Label5") << "6.75";
-    QTest::newRow("Label8") << "8.25 italic";
-    QTest::newRow("Label10") << "9.75 bold";
-    QTest::newRow("Label1") << "6.75";
-}
-
-void tst_About::fonts()
-{
-    QFETCH(QString, font);
-
-    about->show();
-    const QWidget *widget = control(QString::fromLatin1(QTest::currentDataTag()));
-    const QFont used = widget->font();
-    QCOMPARE(
-        QString::number(used.pointSizeF()) + (used.bold() ? " bold" : "") + (used.italic() ? " italic" : ""), font);
-    // Standard colours but for the dark blue of the bold title and version.
-    const QColor text = used.bold() ? QColor(0, 0, 64) : QApplication::palette().color(QPalette::WindowText);
-    QCOMPARE(widget->palette().color(QPalette::WindowText), text);
 }
 
 void tst_About::window()
