@@ -111,6 +111,17 @@ class MinimizeAndRestore(unittest.TestCase):
         self.program.answer()
         self.assertEqual((self.program.mapped(), self.program.windows(TIP)), (True, []))
 
+    def test_a_tray_that_never_docks_gives_the_window_back(self):
+        self.stop_tray(self.tray)
+        self.x.own_tray(self)
+        self.program.activate()
+        key("ctrl+m")
+        wait_for(lambda: not self.program.mapped(), what="the window to unmap")
+        # Two seconds for the tray to take the icon, then the window shows and says why.
+        wait_for(self.program.mapped, timeout=8, what="the window to come back")
+        self.program.answer()
+        self.assertEqual(self.program.windows(TIP), [])
+
     def test_double_and_right_clicks_restore_once_and_the_icon_survives_a_tray_restart(self):
         self.minimize()
         run("xdotool", "click", "--repeat", 2, "--delay", 60, 1)
