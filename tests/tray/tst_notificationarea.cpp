@@ -1,16 +1,26 @@
 #include "tray/NotificationArea.h"
+#include "tray/StatusNotifierArea.h"
 #include "tray/TrayIconWidget.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
-/// Which tray takes an icon and where its removal goes, and the XEmbed icon window: what each
-/// mouse action reports, how it paints.
+/// Which tray takes an icon and where its removal goes; a StatusNotifierItem watcher that never
+/// answers; the XEmbed icon window: what each mouse action reports, how it paints.
 class tst_NotificationArea : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void firstAcceptingTrayKeepsTheIcon();
+    void watcherNeverBlocksTheWindow_data();
+    void watcherNeverBlocksTheWindow();
     void iconMouseActions_data();
     void iconMouseActions();
     void iconPaintsAtTheSizeGiven();
@@ -36,6 +46,27 @@ public:
 
     bool accepts = false;
     QStringList calls;
+};
+
+/// A StatusNotifierItem watcher that answers every call with "true", or never answers at all.
+class FakeWatcher : public QDBusVirtualObject
+{
+public:
+    explicit FakeWatcher(bool answers)
+        : answers(answers)
+    {
+    }
+
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        if (answers)
+            connection.send(message.createReply(QVariant::fromValue(QDBusVariant(true))));
+        return true;
+    }
+
+    QString introspect(const QString &) const override { return {}; }
+
+    const bool answers;
 };
 
 /// The icon window, shown, with the pointer on it already so that a press is not preceded by
@@ -80,6 +111,65 @@ void tst_NotificationArea::firstAcceptingTrayKeepsTheIcon()
     QVERIFY(area->remove({ .uID = 2 }));
     QCOMPARE(xembed->calls, (QStringList { "add 1", "add 1", "add 2", "remove 2" }));
     QCOMPARE(other->calls, (QStringList { "add 1", "add 1", "add 1", "remove 1" }));
+}
+
+void tst_NotificationArea::watcherNeverBlocksTheWindow_data()
+{
+    QTest::addColumn<QString>("watcher");
+    QTest::addColumn<bool>("kept");
+
+    QTest::newRow("no watcher") << "none" << false;
+    QTest::newRow("a host registered") << "answers" << true;
+    QTest::newRow("watcher never answers") << "hangs" << false;
+}
+
+void tst_NotificationArea::watcherNeverBlocksTheWindow()
+{
+    QFETCH(QString, watcher);
+    QFETCH(bool, kept);
+
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"), { "--session", "--nofork", "--print-address" });
+    QVERIFY2(daemon.waitForReadyRead(10000), "no private session bus");
+    const QString address = QString::fromLatin1(daemon.readLine().trimmed());
+    const QString name = QTest::currentDataTag();
+    QDBusConnection watcherBus = QDBusConnection::connectToBus(address, "watcher " + name);
+    FakeWatcher fake(watcher == "answers");
+    if (watcher != "none") {
+        QVERIFY(watcherBus.registerVirtualObject(QStringLiteral("/StatusNotifierWatcher"), &fake));
+        QVERIFY(watcherBus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+    }
+
+    // The longest time the event loop runs nothing, from before the area asks its first question.
+    QElapsedTimer clock;
+    qint64 lastTick = 0, longestGap = 0;
+    QTimer ticks;
+    connect(&ticks, &QTimer::timeout, &ticks, [&] {
+        longestGap = std::max(longestGap, clock.elapsed() - lastTick);
+        lastTick = clock.elapsed();
+    });
+    clock.start();
+    ticks.start(10);
+    QTest::qWait(50);
+
+    StatusNotifierArea area(QDBusConnection::connectToBus(address, "area " + name));
+    QSignalSpy lost(&area, &NotificationArea::iconLost);
+    QPixmap red(16, 16);
+    red.fill(Qt::red);
+    // Accepted while the question is open; a watcher that does not answer counts as none in time.
+    QVERIFY(area.add({ .uID = 1 }, QIcon(red)));
+    QTest::qWait(NotificationArea::LostGraceMs + 1000);
+    QCOMPARE(lost.count(), kept ? 0 : 1);
+    QCOMPARE(area.findChildren<QSystemTrayIcon *>().size(), kept ? 1 : 0);
+    // Once answered, or given up on, the next icon is refused at once where no host is.
+    QCOMPARE(area.add({ .uID = 2 }, QIcon(red)), kept);
+    QTest::qWait(50);
+    qInfo("longest time without events: %lld ms", longestGap);
+    QVERIFY2(longestGap < NotificationArea::LostGraceMs, qPrintable(QString::number(longestGap)));
+    QDBusConnection::disconnectFromBus("area " + name);
+    QDBusConnection::disconnectFromBus("watcher " + name);
+    daemon.kill();
+    daemon.waitForFinished();
 }
 
 void tst_NotificationArea::iconMouseActions_data()
