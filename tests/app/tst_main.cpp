@@ -44,6 +44,8 @@ private Q_SLOTS:
     void noTrayKeepsWindowAndWarnsOnce();
     void panelsFollowDesktop();
     void insertTogglesOncePerPress();
+    void locksFromKeyEvents_data();
+    void locksFromKeyEvents();
 
 private:
     template<typename T> T *child(const char *name) const
@@ -414,21 +416,25 @@ void tst_Main::panelsFollowDesktop()
     QVERIFY2(text->fontMetrics().horizontalAdvance(text->text()) <= room, "the text is cut");
     QVERIFY(text->fontMetrics().height() <= text->contentsRect().height());
 
-    // Unknown until the desktop says otherwise, and greyed like an off key; NUM and CAPS each
-    // follow their own indicator.
-    const auto lightness
-        = [bar] { return bar->panel(StatusBar::NumPanel)->palette().color(QPalette::WindowText).lightness(); };
+    // Unknown until the desktop says otherwise, and then not greyed as off is: slanted, with a
+    // tip that says so. NUM and CAPS each follow their own indicator.
+    QLabel *num = bar->panel(StatusBar::NumPanel);
+    const auto lightness = [num] { return num->palette().color(QPalette::WindowText).lightness(); };
     QCOMPARE(bar->keyShownOn(StatusBar::NumPanel), std::optional<bool>());
+    QCOMPARE((QPair<bool, QString>(num->font().italic(), num->toolTip())),
+        (QPair<bool, QString>(true, "Num Lock state unknown")));
     const int unknown = lightness();
     desktop->setKeyLocks({ true, false });
     QCOMPARE(bar->keyShownOn(StatusBar::NumPanel), std::optional<bool>(true));
     QCOMPARE(bar->keyShownOn(StatusBar::CapsPanel), std::optional<bool>(false));
+    QCOMPARE((QPair<bool, QString>(num->font().italic(), num->toolTip())), (QPair<bool, QString>(false, "")));
     const int on = lightness();
     desktop->setKeyLocks({ false, true });
     QCOMPARE(bar->keyShownOn(StatusBar::NumPanel), std::optional<bool>(false));
     QCOMPARE(bar->keyShownOn(StatusBar::CapsPanel), std::optional<bool>(true));
-    QCOMPARE(lightness(), unknown);
-    QVERIFY2(on + 90 < unknown, qPrintable(QStringLiteral("on %1, off %2").arg(on).arg(unknown)));
+    const int off = lightness();
+    QVERIFY2(on + 90 < off && unknown + 90 < off,
+        qPrintable(QString("on %1, unknown %2, off %3").arg(on).arg(unknown).arg(off)));
 
     // Offscreen the real desktop knows no indicators: they stay unknown.
     const KeyLockState offscreen = KeyLockMonitor::create()->state();
@@ -477,6 +483,42 @@ void tst_Main::insertTogglesOncePerPress()
     QVERIFY(QTest::qWaitForWindowExposed(&other));
     click(other.windowHandle(), 2400);
     QCOMPARE(insShown(), on);
+}
+
+void tst_Main::locksFromKeyEvents_data()
+{
+    // Each event: type, key and native modifiers, xkb's Lock (2) for Caps Lock and Mod2 (16) for Num Lock.
+    QTest::addColumn<QList<QList<int>>>("events");
+    QTest::addColumn<QString>("expected");
+    const int press = QEvent::KeyPress, release = QEvent::KeyRelease;
+
+    QTest::newRow("no key yet") << QList<QList<int>> {} << "NUM ?, CAPS ?";
+    QTest::newRow("a letter, Caps Lock on") << QList<QList<int>> { { press, Qt::Key_A, 2 } } << "NUM off, CAPS on";
+    QTest::newRow("a letter, Shift and Num Lock on")
+        << QList<QList<int>> { { release, Qt::Key_A, 1 | 16 } } << "NUM on, CAPS off";
+    // The lock key's press carries the state before it, its release the key still held down.
+    QTest::newRow("Caps Lock pressed and released while off")
+        << QList<QList<int>> { { press, Qt::Key_CapsLock, 0 }, { release, Qt::Key_CapsLock, 2 } } << "NUM off, CAPS on";
+    QTest::newRow("Num Lock pressed and released while on") << QList<QList<int>> { { press, Qt::Key_NumLock, 16 },
+        { release, Qt::Key_NumLock, 16 } } << "NUM off, CAPS off";
+    QTest::newRow("only a Caps Lock release")
+        << QList<QList<int>> { { release, Qt::Key_CapsLock, 2 } } << "NUM off, CAPS ?";
+}
+
+void tst_Main::locksFromKeyEvents()
+{
+    QFETCH(QList<QList<int>>, events);
+    QFETCH(QString, expected);
+
+    showActive();
+    const std::unique_ptr<KeyLockMonitor> locks = KeyLockMonitor::fromKeyEvents();
+    for (const QList<int> &e : events) {
+        QKeyEvent event(static_cast<QEvent::Type>(e[0]), e[1], Qt::NoModifier, 0, 0, quint32(e[2]));
+        QCoreApplication::sendEvent(main->windowHandle(), &event);
+    }
+    const auto shown = [](std::optional<bool> lock) { return lock ? (*lock ? "on" : "off") : "?"; };
+    const KeyLockState state = locks->state();
+    QCOMPARE(QString("NUM %1, CAPS %2").arg(shown(state.numLock), shown(state.capsLock)), expected);
 }
 
 QTEST_MAIN(tst_Main)
