@@ -8,7 +8,6 @@
 #include "support/Files.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QMenu>
@@ -37,7 +36,6 @@ private Q_SLOTS:
     void quit();
     void shortcutsFromEveryControl_data();
     void shortcutsFromEveryControl();
-    void aboutDisablesMainUntilClosed();
     void hideThenAddAndRestoreOn513Or517Only_data();
     void hideThenAddAndRestoreOn513Or517Only();
     void noTrayKeepsWindowAndWarnsOnce_data();
@@ -305,20 +303,6 @@ void tst_Main::shortcutsFromEveryControl()
     QCOMPARE(desktop->notifyCalls.size(), 1);
 }
 
-void tst_Main::aboutDisablesMainUntilClosed()
-{
-    showActive();
-    // The second time, the same About shows again.
-    for (int round = 0; round < 2; ++round) {
-        child<QAction>("mnuAbout")->trigger();
-        QTRY_VERIFY(QApplication::focusWidget() && QApplication::focusWidget()->objectName() == "closeButton");
-        QVERIFY(!main->isEnabled());
-
-        QTest::mouseClick(QApplication::focusWidget(), Qt::LeftButton);
-        QTRY_COMPARE(QApplication::activeWindow(), main.get());
-    }
-}
-
 void tst_Main::hideThenAddAndRestoreOn513Or517Only_data()
 {
     QTest::addColumn<qint32>("mouseMessage");
@@ -420,7 +404,6 @@ void tst_Main::panelsFollowDesktop()
     // tip that says so. NUM and CAPS each follow their own indicator.
     QLabel *num = bar->panel(StatusBar::NumPanel);
     const auto lightness = [num] { return num->palette().color(QPalette::WindowText).lightness(); };
-    QCOMPARE(bar->keyShownOn(StatusBar::NumPanel), std::optional<bool>());
     QVERIFY(num->font().italic() && num->toolTip() == "Num Lock state unknown");
     const int unknown = lightness();
     desktop->setKeyLocks({ true, false });
@@ -432,8 +415,7 @@ void tst_Main::panelsFollowDesktop()
     QCOMPARE(bar->keyShownOn(StatusBar::NumPanel), std::optional<bool>(false));
     QCOMPARE(bar->keyShownOn(StatusBar::CapsPanel), std::optional<bool>(true));
     const int off = lightness();
-    QVERIFY2(on + 90 < off && unknown + 90 < off,
-        qPrintable(QString("on %1, unknown %2, off %3").arg(on).arg(unknown).arg(off)));
+    QVERIFY(on + 90 < off && unknown + 90 < off);
 }
 
 void tst_Main::insertTogglesOncePerPress()
@@ -480,11 +462,8 @@ void tst_Main::locksFromKeyEvents_data()
     QTest::newRow("no key yet") << Events {} << "NUM ?, CAPS ?";
     QTest::newRow("a letter, Caps Lock on") << Events { { 1, Qt::Key_A, 2 } } << "NUM off, CAPS on";
     QTest::newRow("a letter, Shift and Num Lock on") << Events { { 0, Qt::Key_A, 1 | 16 } } << "NUM on, CAPS off";
-    QTest::newRow("Caps Lock pressed and released while off")
-        << Events { { 1, Qt::Key_CapsLock, 0 }, { 0, Qt::Key_CapsLock, 2 } } << "NUM off, CAPS on";
     QTest::newRow("Num Lock pressed and released while on")
         << Events { { 1, Qt::Key_NumLock, 16 }, { 0, Qt::Key_NumLock, 16 } } << "NUM off, CAPS off";
-    QTest::newRow("a Caps Lock release alone") << Events { { 0, Qt::Key_CapsLock, 2 } } << "NUM off, CAPS ?";
 }
 
 void tst_Main::locksFromKeyEvents()

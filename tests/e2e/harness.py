@@ -166,15 +166,6 @@ class XDisplay:
     def tray_owner(self):
         return self.xlib.XGetSelectionOwner(self.display, self.atom("_NET_SYSTEM_TRAY_S0"))
 
-    def own_tray(self, test):
-        """Takes the tray selection as a hung tray would: it never docks anything, until the test ends."""
-        root = ctypes.c_ulong(self.xlib.XDefaultRootWindow(self.display))
-        window = ctypes.c_ulong(self.xlib.XCreateSimpleWindow(self.display, root, 0, 0, 1, 1, 0, ctypes.c_ulong(0),
-                                                              ctypes.c_ulong(0)))
-        self.xlib.XSetSelectionOwner(self.display, self.atom("_NET_SYSTEM_TRAY_S0"), window, ctypes.c_ulong(0))
-        self.xlib.XFlush(self.display)
-        test.addCleanup(lambda: (self.xlib.XDestroyWindow(self.display, window), self.xlib.XFlush(self.display)))
-
     def indicator(self, name):
         """Whether the keyboard's indicator of that name ("Num Lock", "Caps Lock") is lit."""
         state = ctypes.c_int()
