@@ -119,8 +119,9 @@ void StatusNotifierArea::hostAnswered(quint64 question, bool registered)
 
 void StatusNotifierArea::show(Key key, Icon &icon)
 {
-    // Made only once a host has answered: Qt decides on its first tray icon, for the whole run,
-    // whether its icons go to a StatusNotifierItem host, and asks the watcher for that, waiting.
+    // Made only once the watcher has answered: Qt asks it again, and waits for the answer, when it
+    // makes its first tray icon (deciding for the whole run whether icons go over D-Bus) and when
+    // it shows one.
     auto *shown = new QSystemTrayIcon(icon.image, this);
     shown->setToolTip(icon.tip);
     connect(shown, &QSystemTrayIcon::activated, this, [this, key](QSystemTrayIcon::ActivationReason reason) {
