@@ -19,13 +19,14 @@ struct PanelSpec
     const char *objectName;
     const char *text;
     Qt::Alignment alignment;
+    const char *keyName;
 };
 
 constexpr std::array<PanelSpec, StatusBar::PanelCount> Specs { {
-    { "textPanel", "Ombrix Converter by Quelto", Qt::AlignLeft | Qt::AlignVCenter },
-    { "numPanel", "NUM", Qt::AlignCenter },
-    { "capsPanel", "CAPS", Qt::AlignCenter },
-    { "insPanel", "INS", Qt::AlignCenter },
+    { "textPanel", "Ombrix Converter by Quelto", Qt::AlignLeft | Qt::AlignVCenter, "" },
+    { "numPanel", "NUM", Qt::AlignCenter, "Num Lock" },
+    { "capsPanel", "CAPS", Qt::AlignCenter, "Caps Lock" },
+    { "insPanel", "INS", Qt::AlignCenter, "Insert" },
 } };
 
 } // namespace
@@ -118,8 +119,8 @@ void StatusBar::showKey(Panel which, std::optional<bool> on)
     keyStates[which] = on;
     const QPalette own = palette();
     QColor text = own.color(QPalette::Active, QPalette::WindowText);
-    if (!on.value_or(false)) {
-        // An off or unknown key is greyed the way the desktop greys disabled text.
+    if (on == false) {
+        // An off key is greyed the way the desktop greys disabled text.
         QColor grey = own.color(QPalette::Disabled, QPalette::WindowText);
         if (grey == text) {
             const QColor back = own.color(QPalette::Window);
@@ -131,6 +132,11 @@ void StatusBar::showKey(Panel which, std::optional<bool> on)
     QPalette shown = own;
     shown.setColor(QPalette::WindowText, text);
     panels[which]->setPalette(shown);
+    // An unknown key claims neither state: slanted, and its tip says so.
+    QFont slanted;
+    slanted.setItalic(!on.has_value());
+    panels[which]->setFont(slanted);
+    panels[which]->setToolTip(on ? QString() : tr("%1 state unknown").arg(QLatin1String(Specs[which].keyName)));
 }
 
 void StatusBar::layoutPanels()

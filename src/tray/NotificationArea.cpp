@@ -59,6 +59,6 @@ std::unique_ptr<NotificationArea> NotificationArea::create()
     std::vector<std::unique_ptr<NotificationArea>> trays;
     if (auto xembed = createXEmbedTray())
         trays.push_back(std::move(xembed));
-    trays.push_back(std::make_unique<StatusNotifierArea>());
+    trays.push_back(std::make_unique<StatusNotifierArea>(QDBusConnection::sessionBus()));
     return firstAccepting(std::move(trays));
 }

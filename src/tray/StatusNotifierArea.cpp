@@ -1,9 +1,8 @@
 #include "StatusNotifierArea.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusInterface>
-#include <QDBusReply>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 
 namespace {
@@ -13,18 +12,26 @@ const QString WatcherPath = QStringLiteral("/StatusNotifierWatcher");
 
 } // namespace
 
-StatusNotifierArea::~StatusNotifierArea()
+StatusNotifierArea::StatusNotifierArea(const QDBusConnection &bus, QObject *parent)
+    : NotificationArea(parent)
+    , bus(bus)
 {
-    qDeleteAll(icons);
-}
-
-bool StatusNotifierArea::hostAvailable()
-{
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(WatcherService))
-        return false;
-    QDBusInterface watcher(WatcherService, WatcherPath, WatcherService, bus);
-    return watcher.isValid() && watcher.property("IsStatusNotifierHostRegistered").toBool();
+    lostTimer.setSingleShot(true);
+    lostTimer.setInterval(LostGraceMs);
+    connect(&lostTimer, &QTimer::timeout, this, &StatusNotifierArea::reportLost);
+    if (!this->bus.isConnected())
+        return;
+    // Hosts go away with the watcher, and register with it while it runs.
+    const auto both = QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration;
+    auto *watcher = new QDBusServiceWatcher(WatcherService, this->bus, both, this);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &StatusNotifierArea::askHost);
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, &StatusNotifierArea::askHost);
+    // From any sender: naming the watcher's service would make Qt look up its owner and wait
+    // for the answer. The signals only prompt a new question. Qt D-Bus connects them by name only.
+    for (const char *signal : { "StatusNotifierHostRegistered", "StatusNotifierHostUnregistered" }) {
+        this->bus.connect(QString(), WatcherPath, WatcherService, QString::fromLatin1(signal), this, SLOT(askHost()));
+    }
+    askHost();
 }
 
 qint32 StatusNotifierArea::mouseMessageFor(QSystemTrayIcon::ActivationReason reason)
@@ -42,62 +49,92 @@ qint32 StatusNotifierArea::mouseMessageFor(QSystemTrayIcon::ActivationReason rea
 bool StatusNotifierArea::add(const TrayIconData &data, const QIcon &image)
 {
     const Key key { data.hWnd, data.uID };
-    QSystemTrayIcon *icon = icons.value(key);
-    if (!icon) {
-        if (!hostAvailable())
+    auto icon = icons.find(key);
+    if (icon == icons.end()) {
+        if (hostRegistered == false)
             return false;
-        watchHost();
-        icon = new QSystemTrayIcon;
-        connect(icon, &QSystemTrayIcon::activated, this, [this, key](QSystemTrayIcon::ActivationReason reason) {
-            if (const qint32 message = mouseMessageFor(reason))
-                emit mouseMessage(key.first, key.second, message);
-        });
-        icons.insert(key, icon);
+        icon = icons.insert(key, {});
     }
-    icon->setIcon(image);
-    icon->setToolTip(data.tip());
-    icon->show();
+    icon->image = image;
+    icon->tip = data.tip();
+    if (icon->shown) {
+        icon->shown->setIcon(image);
+        icon->shown->setToolTip(icon->tip);
+    } else if (hostRegistered == true) {
+        show(key, *icon);
+    } else if (!lostTimer.isActive()) {
+        // Accepted while the question is open: a watcher that does not answer in time counts as none.
+        lostTimer.start();
+    }
     return true;
 }
 
 bool StatusNotifierArea::remove(const TrayIconData &data)
 {
-    QSystemTrayIcon *icon = icons.take(Key { data.hWnd, data.uID });
-    if (!icon)
+    const auto icon = icons.find(Key { data.hWnd, data.uID });
+    if (icon == icons.end())
         return false;
-    // The removal may come from the icon's own activation.
-    icon->disconnect(this);
-    icon->hide();
-    icon->deleteLater();
+    if (QSystemTrayIcon *shown = icon->shown) {
+        // The removal may come from the icon's own activation.
+        shown->disconnect(this);
+        shown->hide();
+        shown->deleteLater();
+    }
+    icons.erase(icon);
     return true;
 }
 
-void StatusNotifierArea::watchHost()
+void StatusNotifierArea::askHost()
 {
-    if (watcherService)
-        return;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    // The watcher going away takes its hosts with it; a host going away is a signal of the watcher.
-    watcherService = new QDBusServiceWatcher(WatcherService, bus, QDBusServiceWatcher::WatchForUnregistration, this);
-    connect(watcherService, &QDBusServiceWatcher::serviceUnregistered, this, &StatusNotifierArea::hostMayHaveGone);
-    // Qt D-Bus connects its signals to slots by name only.
-    bus.connect(WatcherService, WatcherPath, WatcherService, QStringLiteral("StatusNotifierHostUnregistered"), this,
-        SLOT(hostMayHaveGone()));
-    lostTimer.setSingleShot(true);
-    lostTimer.setInterval(LostGraceMs);
-    connect(&lostTimer, &QTimer::timeout, this, &StatusNotifierArea::reportLost);
-}
-
-void StatusNotifierArea::hostMayHaveGone()
-{
-    // Qt hands its icons to a watcher and host that come back; give them the time to.
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        WatcherService, WatcherPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get.setArguments({ WatcherService, QStringLiteral("IsStatusNotifierHostRegistered") });
+    const quint64 question = ++questionsAsked;
+    hostRegistered.reset();
+    // The host may have gone: the icons wait the grace time for a host to be there again.
     if (!icons.isEmpty() && !lostTimer.isActive())
         lostTimer.start();
+    auto *reply = new QDBusPendingCallWatcher(bus.asyncCall(get, LostGraceMs), this);
+    connect(reply, &QDBusPendingCallWatcher::finished, this, [this, question](QDBusPendingCallWatcher *reply) {
+        const QDBusPendingReply<QVariant> answer = *reply;
+        hostAnswered(question, !answer.isError() && answer.value().toBool());
+        reply->deleteLater();
+    });
+}
+
+void StatusNotifierArea::hostAnswered(quint64 question, bool registered)
+{
+    // Only the latest question tells how things are now.
+    if (question != questionsAsked)
+        return;
+    hostRegistered = registered;
+    if (!registered)
+        return;
+    lostTimer.stop();
+    for (auto icon = icons.begin(); icon != icons.end(); ++icon) {
+        if (!icon->shown)
+            show(icon.key(), *icon);
+    }
+}
+
+void StatusNotifierArea::show(Key key, Icon &icon)
+{
+    // Made only once the watcher has answered: Qt asks it again, and waits for the answer, when it
+    // makes its first tray icon (deciding for the whole run whether icons go over D-Bus) and when
+    // it shows one.
+    auto *shown = new QSystemTrayIcon(icon.image, this);
+    shown->setToolTip(icon.tip);
+    connect(shown, &QSystemTrayIcon::activated, this, [this, key](QSystemTrayIcon::ActivationReason reason) {
+        if (const qint32 message = mouseMessageFor(reason))
+            emit mouseMessage(key.first, key.second, message);
+    });
+    shown->show();
+    icon.shown = shown;
 }
 
 void StatusNotifierArea::reportLost()
 {
-    if (icons.isEmpty() || hostAvailable())
+    if (hostRegistered == true)
         return;
     // Each report may delete icons, so the keys are taken first.
     const QList<Key> lost = icons.keys();

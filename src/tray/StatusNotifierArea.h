@@ -2,26 +2,28 @@
 
 #include "tray/NotificationArea.h"
 
+#include <QDBusConnection>
 #include <QHash>
 #include <QPair>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-class QDBusServiceWatcher;
+#include <optional>
 
 /// Icons served by Qt's tray icon where a StatusNotifierItem host runs. Such a host reports
 /// activations only: an activation stands for a left press, a context request for a right
 /// release. When the host goes away and none comes back within the grace time, the icons are lost.
+///
+/// No call waits for the bus: whether a host is registered is asked asynchronously whenever the
+/// watcher or its hosts change, and an add answers from the last reply.
 class StatusNotifierArea : public NotificationArea
 {
     Q_OBJECT
 
 public:
-    using NotificationArea::NotificationArea;
-    ~StatusNotifierArea() override;
+    /// Follows the StatusNotifierWatcher on bus and its hosts.
+    explicit StatusNotifierArea(const QDBusConnection &bus, QObject *parent = nullptr);
 
-    /// Whether a StatusNotifierItem host is registered on the session bus.
-    static bool hostAvailable();
     /// The mouse message an activation stands for; 0 for one that stands for none.
     static qint32 mouseMessageFor(QSystemTrayIcon::ActivationReason reason);
 
@@ -29,14 +31,25 @@ public:
     bool remove(const TrayIconData &data) override;
 
 private Q_SLOTS:
-    void hostMayHaveGone();
+    void askHost();
 
 private:
-    void watchHost();
+    using Key = QPair<quint32, quint32>;
+    struct Icon
+    {
+        QIcon image;
+        QString tip;
+        QSystemTrayIcon *shown = nullptr;
+    };
+
+    void hostAnswered(quint64 question, bool registered);
+    void show(Key key, Icon &icon);
     void reportLost();
 
-    using Key = QPair<quint32, quint32>;
-    QHash<Key, QSystemTrayIcon *> icons;
-    QDBusServiceWatcher *watcherService = nullptr;
+    QDBusConnection bus;
+    /// Whether a host is registered, as last answered; empty while the question is open.
+    std::optional<bool> hostRegistered = false;
+    quint64 questionsAsked = 0;
+    QHash<Key, Icon> icons;
     QTimer lostTimer;
 };

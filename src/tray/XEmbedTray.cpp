@@ -62,7 +62,7 @@ public:
             }
             return true;
         }
-        const Window owner = trayOwner();
+        const Window owner = watchTrayOwner();
         if (!owner)
             return false;
         Icon &icon = icons[key];
@@ -92,7 +92,7 @@ public:
             const auto *client = reinterpret_cast<const xcb_client_message_event_t *>(event);
             if (client->window == root && client->type == manager && client->format == 32
                 && client->data.data32[1] == selection) {
-                trayStarted(client->data.data32[2]);
+                trayStarted();
             }
             break;
         }
@@ -137,7 +137,6 @@ private:
         icon.docked = false;
         const Window window = widget->winId();
 
-        watchOwner(owner);
         XEvent request {};
         request.xclient.type = ClientMessage;
         request.xclient.window = owner;
@@ -148,6 +147,8 @@ private:
         request.xclient.data.l[2] = long(window);
         XSendEvent(display, owner, False, NoEventMask, &request);
         XFlush(display);
+        // A tray that holds its selection but never takes the window would keep it hidden for good.
+        lostTimer.start();
         // The window stays unmapped until the tray has taken it (see ReparentNotify): a tray
         // built on GtkSocket that finds it mapped unmaps it, takes that as the icon hiding
         // itself, and gives it a width of one pixel.
@@ -181,13 +182,19 @@ private:
         }
     }
 
-    void watchOwner(Window owner)
+    /// The tray's owner window, watched for DestroyNotify; 0 when no tray runs.
+    Window watchTrayOwner()
     {
-        if (owner == watchedOwner)
-            return;
+        // Read again once watched: a tray that went away before the watch began is seen here,
+        // one that goes away after it by its DestroyNotify.
+        Window owner = trayOwner();
+        while (owner && owner != watchedOwner) {
+            watchedOwner = owner;
+            selectMoreInput(display, owner, StructureNotifyMask);
+            owner = trayOwner();
+        }
         watchedOwner = owner;
-        // DestroyNotify tells when this tray goes away.
-        selectMoreInput(display, owner, StructureNotifyMask);
+        return owner;
     }
 
     void retire(TrayIconWidget *widget)
@@ -200,10 +207,9 @@ private:
         widget->deleteLater();
     }
 
-    void trayStarted(Window owner)
+    void trayStarted()
     {
-        if (!owner)
-            owner = trayOwner();
+        const Window owner = watchTrayOwner();
         if (!owner)
             return;
         // A new tray knows none of the icons: dock each again in a fresh window.

@@ -126,6 +126,9 @@ void tst_About::closeUnloads()
     QVERIFY(!about->window());
     QTRY_VERIFY(!window);
     QTRY_COMPARE(QApplication::focusWidget(), other);
+    // Shown again, it loads a window anew, and the main window waits for it again.
+    about->show();
+    QVERIFY(about->window() && about->window()->isVisible() && !main->isEnabled());
 }
 
 QTEST_MAIN(tst_About)

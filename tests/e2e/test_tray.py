@@ -1,5 +1,6 @@
 """Minimize to the notification area and back, with a real XEmbed tray host (trayer)."""
 
+import signal
 import subprocess
 import time
 import unittest
@@ -47,11 +48,11 @@ class MinimizeAndRestore(unittest.TestCase):
         wait_for(lambda: f"x:{x} y:{y} " in run("xdotool", "getmouselocation"), what="the pointer on the icon")
         return icon
 
-    def minimize(self):
+    def minimize(self, docks=True):
         self.program.activate()
         key("ctrl+m")
         wait_for(lambda: not self.program.mapped(), what="the window to unmap")
-        return self.wait_docked()
+        return docks and self.wait_docked()
 
     def wait_restored(self):
         wait_for(self.program.mapped, what="the window to map again")
@@ -77,7 +78,7 @@ class MinimizeAndRestore(unittest.TestCase):
                 pass
         self.fail("the tip never showed while the pointer rested on the icon")
 
-    def test_left_press_restores_as_it_was_and_a_tray_that_dies_gives_the_window_back(self):
+    def test_left_press_restores_as_it_was_and_without_a_docking_tray_the_window_stays(self):
         self.program.walk(sound_folder(self, names=("alpha.wav", "bravo.wav", "charlie.wav")))
         type_text("bravo")
         before = self.lists_image("tray-before-minimize")
@@ -104,6 +105,18 @@ class MinimizeAndRestore(unittest.TestCase):
         self.tray.kill()
         # Two seconds of grace for a tray that restarts, then the window shows and says why.
         wait_for(self.program.mapped, timeout=8, what="the window to map without a tray")
+        self.program.answer()
+        # With no tray at all, Minimize keeps the window and warns.
+        self.program.activate()
+        key("ctrl+m")
+        self.program.answer()
+        self.assertEqual((self.program.mapped(), self.program.windows(TIP)), (True, []))
+        # A tray that hangs holds its selection but never docks the icon: after the grace time, the same.
+        self.start_tray()
+        self.tray.send_signal(signal.SIGSTOP)
+        self.addCleanup(self.tray.send_signal, signal.SIGCONT)
+        self.minimize(docks=False)
+        wait_for(self.program.mapped, timeout=8, what="the window to come back")
         self.program.answer()
 
     def test_double_and_right_clicks_restore_once_and_the_icon_survives_a_tray_restart(self):

@@ -12,8 +12,12 @@ class KeyLockMonitor : public QObject
     Q_OBJECT
 
 public:
-    /// The X keyboard's indicators on xcb; elsewhere a monitor that knows nothing.
+    /// The X keyboard's indicators on xcb; the key events' modifiers on wayland; elsewhere a
+    /// monitor that knows nothing.
     static std::unique_ptr<KeyLockMonitor> create();
+    /// Follows the locks that the program's key events carry; unknown until a key event tells,
+    /// and again whenever the program loses the keyboard.
+    static std::unique_ptr<KeyLockMonitor> fromKeyEvents();
 
     using QObject::QObject;
 
