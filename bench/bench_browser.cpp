@@ -3,7 +3,7 @@
 // The contenders run in turn within each round, so a busy machine slows them alike. Prints
 // figures; asserts nothing. Run it at 100000 and 1000000 to see how the lists scale.
 
-#include "app/desktop/DriveMap.h"
+#include "desktop/DriveMap.h"
 #include "browser/FileList.h"
 #include "browser/FilePatterns.h"
 #include "browser/FolderList.h"

@@ -2,7 +2,7 @@
 // file: a fresh viewer each round, so that every round starts the reader again.
 //   bench_help [help file] [rounds]      (run it on a real X server, from a Release build)
 
-#include "app/desktop/help/HelpViewer.h"
+#include "help/HelpViewer.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

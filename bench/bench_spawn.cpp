@@ -4,8 +4,8 @@
 // output through Wine (warm wineserver) against a native tool's. Prints figures; asserts nothing.
 // The Wine figures use the WINEPREFIX of the environment.
 
-#include "app/desktop/DriveMap.h"
-#include "app/desktop/ProcessStart.h"
+#include "desktop/DriveMap.h"
+#include "desktop/ProcessStart.h"
 #include "browser/FileList.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "About.h"
 
-#include "app/desktop/ProgramFont.h"
+#include "desktop/ProgramFont.h"
 #include "ui_About.h"
 
 #include <QCloseEvent>

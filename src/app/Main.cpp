@@ -3,10 +3,10 @@
 #include "ui_Main.h"
 
 #include "about/About.h"
-#include "app/desktop/DesktopError.h"
-#include "app/desktop/DesktopServices.h"
-#include "app/desktop/ErrorGuard.h"
-#include "app/desktop/ProgramFont.h"
+#include "desktop/DesktopError.h"
+#include "desktop/DesktopServices.h"
+#include "desktop/ErrorGuard.h"
+#include "desktop/ProgramFont.h"
 #include "convert/Conversions.h"
 
 #include <QCloseEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/desktop/TrayIconData.h"
+#include "desktop/TrayIconData.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>

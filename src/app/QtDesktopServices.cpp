@@ -1,11 +1,11 @@
 #include "QtDesktopServices.h"
 
-#include "app/desktop/DesktopNotifier.h"
-#include "app/desktop/KeyLockMonitor.h"
-#include "app/desktop/ProcessStart.h"
-#include "app/desktop/Volumes.h"
-#include "app/desktop/X11Desktop.h"
-#include "app/desktop/help/HelpViewer.h"
+#include "desktop/DesktopNotifier.h"
+#include "desktop/KeyLockMonitor.h"
+#include "desktop/ProcessStart.h"
+#include "desktop/Volumes.h"
+#include "desktop/X11Desktop.h"
+#include "help/HelpViewer.h"
 #include "tray/NotificationArea.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/desktop/DesktopServices.h"
-#include "app/desktop/DriveMap.h"
+#include "desktop/DesktopServices.h"
+#include "desktop/DriveMap.h"
 
 #include <QHash>
 #include <QIcon>

@@ -1,7 +1,7 @@
 #include "StatusBar.h"
 
-#include "app/desktop/DesktopServices.h"
-#include "app/desktop/ProgramFont.h"
+#include "desktop/DesktopServices.h"
+#include "desktop/ProgramFont.h"
 
 #include <QApplication>
 #include <QKeyEvent>

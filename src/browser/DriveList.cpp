@@ -1,7 +1,7 @@
 #include "DriveList.h"
 
-#include "app/desktop/DesktopError.h"
-#include "app/desktop/DriveMap.h"
+#include "desktop/DesktopError.h"
+#include "desktop/DriveMap.h"
 
 #include <QSignalBlocker>
 

@@ -1,7 +1,7 @@
 #include "FileList.h"
 
-#include "app/desktop/DesktopError.h"
-#include "app/desktop/DriveMap.h"
+#include "desktop/DesktopError.h"
+#include "desktop/DriveMap.h"
 #include "browser/FolderReader.h"
 
 #include <QAbstractListModel>

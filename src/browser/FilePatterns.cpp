@@ -1,6 +1,6 @@
 #include "FilePatterns.h"
 
-#include "app/desktop/DriveMap.h"
+#include "desktop/DriveMap.h"
 
 namespace {
 

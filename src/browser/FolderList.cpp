@@ -1,6 +1,6 @@
 #include "FolderList.h"
 
-#include "app/desktop/DriveMap.h"
+#include "desktop/DriveMap.h"
 #include "browser/FolderReader.h"
 
 #include <QAbstractListModel>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/desktop/DesktopError.h"
+#include "desktop/DesktopError.h"
 #include "browser/DrivePath.h"
 
 #include <QListView>

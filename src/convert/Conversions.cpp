@@ -1,6 +1,6 @@
 #include "Conversions.h"
 
-#include "app/desktop/DesktopServices.h"
+#include "desktop/DesktopServices.h"
 #include "browser/FileList.h"
 
 #include <exception>

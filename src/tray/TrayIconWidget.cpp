@@ -1,6 +1,6 @@
 #include "TrayIconWidget.h"
 
-#include "app/desktop/TrayIconData.h"
+#include "desktop/TrayIconData.h"
 
 #include <QMouseEvent>
 #include <QPainter>

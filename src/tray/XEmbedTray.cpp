@@ -2,7 +2,7 @@
 
 #include "XEmbedTray.h"
 
-#include "app/desktop/X11Desktop.h"
+#include "desktop/X11Desktop.h"
 #include "tray/NotificationArea.h"
 #include "tray/TrayIconWidget.h"
 

@@ -1,6 +1,6 @@
 #include "app/Main.h"
 #include "app/StatusBar.h"
-#include "app/desktop/KeyLockMonitor.h"
+#include "desktop/KeyLockMonitor.h"
 #include "browser/DriveList.h"
 #include "browser/FileList.h"
 #include "browser/FolderList.h"

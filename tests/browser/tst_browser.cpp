@@ -2,8 +2,8 @@
 #include "browser/FileList.h"
 #include "browser/FolderList.h"
 
-#include "app/desktop/DesktopError.h"
-#include "app/desktop/DriveMap.h"
+#include "desktop/DesktopError.h"
+#include "desktop/DriveMap.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

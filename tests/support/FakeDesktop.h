@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/desktop/DesktopServices.h"
-#include "app/desktop/DriveMap.h"
-#include "app/desktop/TrayIconData.h"
+#include "desktop/DesktopServices.h"
+#include "desktop/DriveMap.h"
+#include "desktop/TrayIconData.h"
 
 #include <QList>
 #include <QQueue>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/desktop/DesktopError.h"
-#include "app/desktop/DesktopServices.h"
+#include "desktop/DesktopError.h"
+#include "desktop/DesktopServices.h"
 
 #include <exception>
 #include <utility>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/desktop/WineTool.h"
+#include "desktop/WineTool.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "KeyLockMonitor.h"
 
-#include "app/desktop/X11Desktop.h"
+#include "desktop/X11Desktop.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>

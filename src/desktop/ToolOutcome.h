@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/desktop/ProcessStart.h"
+#include "desktop/ProcessStart.h"
 
 #include <QString>
 #include <QStringList>

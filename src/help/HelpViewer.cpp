@@ -1,6 +1,6 @@
 #include "HelpViewer.h"
 
-#include "app/desktop/help/HelpReader.h"
+#include "help/HelpReader.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -1,6 +1,6 @@
-#include "app/desktop/help/HelpProtocol.h"
-#include "app/desktop/help/HelpReader.h"
-#include "app/desktop/help/HelpViewer.h"
+#include "help/HelpProtocol.h"
+#include "help/HelpReader.h"
+#include "help/HelpViewer.h"
 #include "support/Files.h"
 
 #include <QApplication>
@@ -31,7 +31,7 @@ bool showsColour(QWidget *widget, QRgb colour)
 
 } // namespace
 
-/// The help viewer and its reader on files compiled from data/help: windows.hhp names a window with
+/// The help viewer and its reader on files compiled from help/data: windows.hhp names a window with
 /// a start page and a default topic, system.hhp a default topic only, plain.hhp neither.
 class tst_HelpViewer : public QObject
 {
@@ -61,7 +61,7 @@ private:
 
 void tst_HelpViewer::initTestCase()
 {
-    QCOMPARE(QProcess::execute("cp", { "-R", OMBRIX_TEST_SOURCE_DIR "/desktop/data/help", work.path() }), 0);
+    QCOMPARE(QProcess::execute("cp", { "-R", OMBRIX_TEST_SOURCE_DIR "/help/data", source }), 0);
     // Long enough for several compressed frames and more than one reset interval.
     QString paragraphs;
     for (quint64 i = 0; i < 5000; ++i)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/desktop/ToolOutcome.h"
+#include "desktop/ToolOutcome.h"
 
 #include <QObject>
 

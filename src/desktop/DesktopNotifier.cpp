@@ -1,6 +1,6 @@
 #include "DesktopNotifier.h"
 
-#include "app/desktop/DesktopServices.h"
+#include "desktop/DesktopServices.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

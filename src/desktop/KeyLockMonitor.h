@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/desktop/DesktopServices.h"
+#include "desktop/DesktopServices.h"
 
 #include <QObject>
 

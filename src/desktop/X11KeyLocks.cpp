@@ -1,8 +1,8 @@
 // The key-lock indicators of the X keyboard: XKB indicator state notifications, delivered
 // whatever window has the focus.
 
-#include "app/desktop/KeyLockMonitor.h"
-#include "app/desktop/X11Desktop.h"
+#include "desktop/KeyLockMonitor.h"
+#include "desktop/X11Desktop.h"
 
 #include <QByteArray>
 

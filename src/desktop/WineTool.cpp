@@ -1,6 +1,6 @@
 #include "WineTool.h"
 
-#include "app/desktop/DesktopError.h"
+#include "desktop/DesktopError.h"
 
 #include <QFile>
 #include <QFileInfo>

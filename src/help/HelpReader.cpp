@@ -1,6 +1,6 @@
 #include "HelpReader.h"
 
-#include "app/desktop/help/HelpProtocol.h"
+#include "help/HelpProtocol.h"
 
 #include <QCoreApplication>
 #include <QTextDocumentFragment>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/desktop/DriveMap.h"
+#include "desktop/DriveMap.h"
 
 #include <QByteArray>
 

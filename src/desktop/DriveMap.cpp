@@ -1,6 +1,6 @@
 #include "DriveMap.h"
 
-#include "app/desktop/DesktopError.h"
+#include "desktop/DesktopError.h"
 
 #include <QFile>
 
