@@ -102,6 +102,8 @@ int openErrorCapture()
     return fd;
 }
 
+ToolCollector bestCollector = ToolCollector::Pidfd;
+
 // Only the end of a tool's error output is read, so only that is kept on disk: once more than
 // MaxCapturedBytes lie there, all but the last TailBytes become a hole. A tool writing without end
 // fills at most what it writes between two checks.
@@ -123,7 +125,8 @@ public:
         , onEnd(std::move(onEnd))
     {
         // By number: the C library's wrapper header is not usable from C++ before glibc 2.37.
-        pidfd = int(syscall(SYS_pidfd_open, pid, 0));
+        if (bestCollector == ToolCollector::Pidfd)
+            pidfd = int(syscall(SYS_pidfd_open, pid, 0));
         if (pidfd >= 0) {
             notifier = new QSocketNotifier(pidfd, QSocketNotifier::Read, this);
             connect(notifier, &QSocketNotifier::activated, this, &ToolWatch::collect);
@@ -238,11 +241,17 @@ ToolLaunch prepareTool(const QString &commandLine, const DriveMap &drives, const
     return { wineStart(program, machine, argument, wine), machine, wine };
 }
 
+void forceToolCollector(ToolCollector collector)
+{
+    bestCollector = collector;
+}
+
 qint64 spawnTool(const ToolLaunch &launch, const QString &workingDirectory, QObject *context, ToolEndHandler onEnd)
 {
     // The tool is collected, and its outcome read, from the event loop of this thread, if it runs one.
     QCoreApplication *application = QCoreApplication::instance();
-    const bool watched = application && application->thread() == QThread::currentThread();
+    const bool watched = bestCollector != ToolCollector::Thread && application
+        && application->thread() == QThread::currentThread();
     const int capture = watched && onEnd ? openErrorCapture() : -1;
     pid_t pid = 0;
     try {

@@ -30,6 +30,12 @@ struct ToolExit
 
 using ToolEndHandler = std::function<void(const ToolExit &)>;
 
+/// How started tools are collected: from the event loop through a pidfd, by polling their pid
+/// from the event loop where the kernel has no pidfd (before 5.3), or by a thread each where no
+/// event loop runs (no outcome then). The best available is used; tests force the fallbacks.
+enum class ToolCollector { Pidfd, Poll, Thread };
+void forceToolCollector(ToolCollector collector);
+
 /// Reads a command line as a tool start. The program is the text before the first space,
 /// backslashes read as slashes, resolved against workingDirectory and never searched in PATH. The
 /// rest is one drive-form path, handed over as exactly one native argument: no shell, no

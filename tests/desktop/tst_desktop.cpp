@@ -25,6 +25,7 @@
 
 Q_DECLARE_METATYPE(PeMachine)
 Q_DECLARE_METATYPE(WineInstall)
+Q_DECLARE_METATYPE(ToolCollector)
 
 namespace {
 
@@ -66,6 +67,8 @@ private Q_SLOTS:
     void failureNotice_data();
     void failureNotice();
     void errorOutputStaysBoundedAndEndsWithTheTool();
+    void everyCollectorReaps_data();
+    void everyCollectorReaps();
     void environment();
     void messageBoxes_data();
     void messageBoxes();
@@ -394,6 +397,29 @@ void tst_Desktop::errorOutputStaysBoundedAndEndsWithTheTool()
     QVERIFY(exit->errorTail.size() <= 4096);
     // Collected: no zombie left.
     QVERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(pid)));
+}
+
+void tst_Desktop::everyCollectorReaps_data()
+{
+    QTest::addColumn<ToolCollector>("collector");
+    QTest::newRow("pidfd") << ToolCollector::Pidfd;
+    QTest::newRow("poll, kernels without pidfd") << ToolCollector::Poll;
+    QTest::newRow("thread, no event loop") << ToolCollector::Thread;
+}
+
+void tst_Desktop::everyCollectorReaps()
+{
+    QFETCH(ToolCollector, collector);
+    forceToolCollector(collector);
+    std::optional<ToolExit> exit;
+    const qint64 pid = startHiddenProcess("data\\tool.exe", drives, work->path(), this,
+        [&exit](const ToolExit &ended) { exit = ended; });
+    forceToolCollector(ToolCollector::Pidfd);
+    QTRY_VERIFY(QFile::exists(recordFile(pid, "started")));
+    cleanup(); // releases the tool
+    QTRY_VERIFY(!QFile::exists(QStringLiteral("/proc/%1").arg(pid)));
+    // Only the event loop's collectors hear how it ended.
+    QTRY_COMPARE(exit.has_value(), collector != ToolCollector::Thread);
 }
 
 void tst_Desktop::environment()
