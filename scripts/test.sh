@@ -9,7 +9,7 @@ build=${OMBRIX_TEST_BUILD_DIR:-$root/build-test}
 "$root/scripts/setup.sh" --test
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOMBRIX_SANITIZE=ON "${launcher[@]}" >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOMBRIX_SANITIZE=ON -DOMBRIX_TESTS=ON "${launcher[@]}" >/dev/null
 cmake --build "$build"
 
 # The Debian package, built and checked (lintian, desktop entry, AppStream data) in its own Release

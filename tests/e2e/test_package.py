@@ -10,6 +10,8 @@ from harness import TITLE, Program, key, run, search, sound_folder, type_text, w
 
 NAME = "ombrix-converter"
 SHARE = "/usr/share/ombrix-converter"
+# Stands while this test's own install does: a copy installed without it is the user's.
+MARK = Path("/var/tmp/ombrix-converter-e2e-installed")
 
 
 def apt(*args):
@@ -18,10 +20,15 @@ def apt(*args):
         env={**os.environ, "DEBIAN_FRONTEND": "noninteractive"})
 
 
+def installed():
+    return run("dpkg-query", "-W", "-f=${Status}", NAME, check=False).endswith(" installed")
+
+
 def purge():
     """Purges the package if it is there: apt knows a purged local package no more."""
-    if run("dpkg-query", "-W", "-f=${Status}", NAME, check=False).endswith(" installed"):
+    if installed():
         apt("purge", NAME)
+    MARK.unlink(missing_ok=True)
 
 
 def settled(path):
@@ -31,6 +38,7 @@ def settled(path):
     return size and path.stat().st_size == size
 
 
+@unittest.skipUnless(os.environ.get("OMBRIX_PACKAGE"), "installs the package OMBRIX_PACKAGE names (scripts/test.sh)")
 class InstalledPackage(unittest.TestCase):
     def start(self, env=None):
         """Starts the program as the menu does, in an unrelated folder with a fresh HOME."""
@@ -40,8 +48,11 @@ class InstalledPackage(unittest.TestCase):
         return Program(command, self.tmp).start(self, {"HOME": f"{self.tmp}/home", "XDG_DATA_HOME": "", **(env or {})})
 
     def test_menu_start_help_conversions_users_files_and_purge(self):
+        if installed() and not MARK.exists():
+            self.fail(f"{NAME} is installed already, not by this test: it is left alone")
         # A package of the same version left by an earlier run would not be replaced.
         purge()
+        MARK.touch()
         apt("install", os.path.abspath(os.environ["OMBRIX_PACKAGE"]))  # scripts/package.sh prints its path
         self.addCleanup(purge)
         sounds = Path(sound_folder(self, "sounds"))
