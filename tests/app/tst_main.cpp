@@ -375,18 +375,8 @@ void tst_Main::panelsFollowDesktop()
 {
     showActive();
     auto *bar = child<StatusBar>("StatusBar1");
-    // Twips to pixels at 15 a pixel: 3900 -> 260, 1440 -> 96.
-    const int lefts[] = { 0, 260, 356, 452 };
-    const QStringList texts { "Ombrix Converter by Quelto", "NUM", "CAPS", "INS" };
-    for (int i = 0; i < StatusBar::PanelCount; ++i) {
-        QCOMPARE(bar->panel(StatusBar::Panel(i))->text(), texts[i]);
-        QCOMPARE(bar->panel(StatusBar::Panel(i))->geometry(), QRect(lefts[i], 0, i == 0 ? 260 : 96, 19));
-    }
-
-    // The first panel's text fits in full, in the panels' font.
+    // The first panel's text fits in full.
     QLabel *text = bar->panel(StatusBar::TextPanel);
-    QCOMPARE(text->font().family(), QStringLiteral("Verdana"));
-    QCOMPARE(text->font().pointSizeF(), 6.75);
     const int room = text->contentsRect().width() - 2 * text->margin() - text->indent();
     QVERIFY2(text->fontMetrics().horizontalAdvance(text->text()) <= room, "the text is cut");
     QVERIFY(text->fontMetrics().height() <= text->contentsRect().height());
