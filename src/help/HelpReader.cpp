@@ -37,48 +37,67 @@ bool isSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
 }
 
+// The position of the first byte at or after at that is not a space.
+qsizetype skipSpaces(const QByteArray &tag, qsizetype at)
+{
+    while (at < tag.size() && isSpace(tag[at]))
+        ++at;
+    return at;
+}
+
+// The position of the first space at or after at: the end of a word such as the tag's name.
+qsizetype wordEnd(const QByteArray &tag, qsizetype at)
+{
+    while (at < tag.size() && !isSpace(tag[at]))
+        ++at;
+    return at;
+}
+
+// The attribute value starting at at, quoted or not, with at moved past it.
+QByteArray takeValue(const QByteArray &tag, qsizetype &at)
+{
+    const qsizetype start = at;
+    if (at >= tag.size() || (tag[at] != '"' && tag[at] != '\'')) {
+        at = wordEnd(tag, at);
+        return tag.mid(start, at - start);
+    }
+    // An unclosed quote runs to the end of the tag.
+    qsizetype end = tag.indexOf(tag[at], start + 1);
+    if (end < 0)
+        end = tag.size();
+    at = end + 1;
+    return tag.mid(start + 1, end - start - 1);
+}
+
+// A value as written, with character references resolved.
+QString attributeValue(const QByteArray &written)
+{
+    QString value = decodeName(written);
+    if (value.contains('&'))
+        value = QTextDocumentFragment::fromHtml(value.replace('<', QLatin1String("&lt;"))).toPlainText();
+    return value;
+}
+
 // The attributes of the tag text between '<' and '>', by lower-case name; values as written,
 // with character references resolved.
 QHash<QByteArray, QString> attributes(const QByteArray &tag)
 {
     QHash<QByteArray, QString> found;
-    qsizetype at = 0;
-    while (at < tag.size() && !isSpace(tag[at]))
-        ++at;
+    qsizetype at = wordEnd(tag, 0);
     while (at < tag.size()) {
-        while (at < tag.size() && isSpace(tag[at]))
-            ++at;
-        const qsizetype nameStart = at;
+        const qsizetype nameStart = skipSpaces(tag, at);
+        at = nameStart;
         while (at < tag.size() && !isSpace(tag[at]) && tag[at] != '=')
             ++at;
         const QByteArray name = tag.mid(nameStart, at - nameStart).toLower();
-        while (at < tag.size() && isSpace(tag[at]))
-            ++at;
+        at = skipSpaces(tag, at);
         if (at >= tag.size() || tag[at] != '=') {
             if (at == nameStart)
                 ++at; // a stray character
             continue;
         }
-        ++at;
-        while (at < tag.size() && isSpace(tag[at]))
-            ++at;
-        qsizetype valueStart = at;
-        qsizetype valueEnd;
-        if (at < tag.size() && (tag[at] == '"' || tag[at] == '\'')) {
-            valueStart = at + 1;
-            valueEnd = tag.indexOf(tag[at], valueStart);
-            if (valueEnd < 0)
-                valueEnd = tag.size();
-            at = valueEnd + 1;
-        } else {
-            while (at < tag.size() && !isSpace(tag[at]))
-                ++at;
-            valueEnd = at;
-        }
-        QString value = decodeName(tag.mid(valueStart, valueEnd - valueStart));
-        if (value.contains('&'))
-            value = QTextDocumentFragment::fromHtml(value.replace('<', QLatin1String("&lt;"))).toPlainText();
-        found.insert(name, value);
+        at = skipSpaces(tag, at + 1);
+        found.insert(name, attributeValue(takeValue(tag, at)));
     }
     return found;
 }
@@ -245,10 +264,7 @@ QList<ContentsEntry> HelpReader::parseContents(const QByteArray &sitemap)
             break;
         const QByteArray tag = sitemap.mid(at + 1, end - at - 1).trimmed();
         at = end + 1;
-        qsizetype nameLength = 0;
-        while (nameLength < tag.size() && !isSpace(tag[nameLength]))
-            ++nameLength;
-        const QByteArray name = tag.left(nameLength).toLower();
+        const QByteArray name = tag.left(wordEnd(tag, 0)).toLower();
         if (name == "ul") {
             ++depth;
         } else if (name == "/ul") {

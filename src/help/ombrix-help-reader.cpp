@@ -161,6 +161,132 @@ Exit write(std::string_view name, std::string_view data)
         : WriteFailed;
 }
 
+// A damaged file may make chmlib loop or allocate without end: stop it, and leave no core.
+// Unbounded, it does not read at all.
+bool limitSelf()
+{
+    bool limited = limit(RLIMIT_CPU, 2, 3) && limit(RLIMIT_CORE, 0, 0);
+#ifndef __SANITIZE_ADDRESS__
+    // AddressSanitizer reserves terabytes of address space for itself; it bounds allocations on its own.
+    limited = limited && limit(RLIMIT_AS, rlim_t(512) << 20, rlim_t(512) << 20);
+#endif
+    return limited;
+}
+
+using HelpFile = std::unique_ptr<chmFile, void (*)(chmFile *)>;
+
+// Opens the help file at fileName into file; Read, or why it cannot.
+Exit openHelpFile(const char *fileName, HelpFile &file)
+{
+    // Only a regular file: a FIFO or a device could block or never end.
+    struct stat info;
+    if (stat(fileName, &info) != 0 || !S_ISREG(info.st_mode))
+        return Unreadable;
+    if (std::uint64_t(info.st_size) > MaxFileSize)
+        return TooLarge;
+    file.reset(chm_open(fileName));
+    return file ? Read : NotHelp;
+}
+
+// Lists every object of file into units; Read, or why it cannot.
+Exit listObjects(chmFile *file, std::vector<chmUnitInfo> &units)
+{
+    chm_enumerate(
+        file, CHM_ENUMERATE_NORMAL | CHM_ENUMERATE_SPECIAL | CHM_ENUMERATE_FILES,
+        [](chmFile *, chmUnitInfo *unit, void *context) {
+            auto *list = static_cast<std::vector<chmUnitInfo> *>(context);
+            list->push_back(*unit);
+            return list->size() < MaxObjects ? CHM_ENUMERATOR_CONTINUE : CHM_ENUMERATOR_FAILURE;
+        },
+        &units);
+    // More objects than any help file holds: a directory whose chunks lead back to each other.
+    return units.size() < MaxObjects ? Read : Damaged;
+}
+
+// What choosing the topic and the contents needs, gathered while the objects are written.
+struct Catalog
+{
+    std::string system, windows, strings;
+    std::string firstPage, firstContents;
+    std::set<std::string> names; ///< the written objects' paths, in lower case
+};
+
+// Notes in catalog what it needs of one object; false for the objects the viewer is not given.
+bool noteObject(Catalog &catalog, const std::string &path, const std::string &data)
+{
+    if (path == "/#SYSTEM")
+        catalog.system = data;
+    else if (path == "/#WINDOWS")
+        catalog.windows = data;
+    else if (path == "/#STRINGS")
+        catalog.strings = data;
+    // The other special objects (indexes, search data) are of no use to the viewer.
+    if (path.starts_with("/#") || path.starts_with("/$"))
+        return false;
+    if (catalog.firstPage.empty() && isPage(path))
+        catalog.firstPage = path;
+    if (catalog.firstContents.empty() && lower(path).ends_with(".hhc"))
+        catalog.firstContents = path;
+    catalog.names.insert(lower(path));
+    return true;
+}
+
+// Writes the objects the viewer is given, within the size limits; Read, or why it cannot.
+Exit writeObjects(chmFile *file, std::vector<chmUnitInfo> &units, Catalog &catalog)
+{
+    std::uint64_t total = 0;
+    std::string data;
+    for (chmUnitInfo &unit : units) {
+        const std::string path = unit.path;
+        total += unit.length;
+        if (unit.length > MaxObjectSize || total > MaxTotalSize)
+            return TooLarge;
+        if (!retrieve(file, unit, data))
+            return Damaged;
+        if (!noteObject(catalog, path, data))
+            continue;
+        if (const Exit written = write(path, data); written != Read)
+            return written;
+    }
+    return Read;
+}
+
+// The start page of the default window, else the #SYSTEM default topic, else the first page.
+std::string topicOf(const Catalog &catalog)
+{
+    std::vector<std::string> candidates
+        = windowPages(catalog.windows, catalog.strings, systemRecord(catalog.system, 5));
+    candidates.push_back(systemRecord(catalog.system, 2));
+    for (const std::string &reference : candidates) {
+        const std::string path = objectPath(reference);
+        if (path.size() > 1 && !path.ends_with('/') && catalog.names.count(lower(path)))
+            return path;
+    }
+    return catalog.firstPage;
+}
+
+// The contents file that #SYSTEM names, else the first one in the file.
+std::string contentsOf(const Catalog &catalog)
+{
+    const std::string named = objectPath(systemRecord(catalog.system, 0));
+    return catalog.names.count(lower(named)) ? named : catalog.firstContents;
+}
+
+// Writes the records after the objects and flushes the stream; Read, or why it cannot.
+Exit finish(const Catalog &catalog)
+{
+    const std::string topic = topicOf(catalog);
+    if (topic.empty())
+        return Damaged;
+    const std::pair<std::string_view, std::string> records[] = { { TitleRecord, systemRecord(catalog.system, 3) },
+        { TopicRecord, topic }, { ContentsRecord, contentsOf(catalog) }, { EndRecord, {} } };
+    for (const auto &[name, value] : records) {
+        if (const Exit written = write(name, value); written != Read)
+            return written;
+    }
+    return std::fflush(stdout) == 0 ? Read : WriteFailed;
+}
+
 } // namespace
 
 #ifdef __SANITIZE_ADDRESS__
@@ -173,94 +299,18 @@ extern "C" const char *__asan_default_options()
 
 int main(int argc, char **argv)
 {
-    // A damaged file may make chmlib loop or allocate without end: stop it, and leave no core.
-    // Unbounded, it does not read at all.
-    if (!limit(RLIMIT_CPU, 2, 3) || !limit(RLIMIT_CORE, 0, 0))
+    if (!limitSelf())
         return NoLimit;
-#ifndef __SANITIZE_ADDRESS__
-    // AddressSanitizer reserves terabytes of address space for itself; it bounds allocations on its own.
-    if (!limit(RLIMIT_AS, rlim_t(512) << 20, rlim_t(512) << 20))
-        return NoLimit;
-#endif
     if (argc != 2)
         return Usage;
-
-    // Only a regular file: a FIFO or a device could block or never end.
-    struct stat info;
-    if (stat(argv[1], &info) != 0 || !S_ISREG(info.st_mode))
-        return Unreadable;
-    if (std::uint64_t(info.st_size) > MaxFileSize)
-        return TooLarge;
-    const std::unique_ptr<chmFile, void (*)(chmFile *)> handle(chm_open(argv[1]), chm_close);
-    chmFile *file = handle.get();
-    if (!file)
-        return NotHelp;
-
+    HelpFile file(nullptr, chm_close);
+    if (const Exit opened = openHelpFile(argv[1], file); opened != Read)
+        return opened;
     std::vector<chmUnitInfo> units;
-    chm_enumerate(
-        file, CHM_ENUMERATE_NORMAL | CHM_ENUMERATE_SPECIAL | CHM_ENUMERATE_FILES,
-        [](chmFile *, chmUnitInfo *unit, void *context) {
-            auto *list = static_cast<std::vector<chmUnitInfo> *>(context);
-            list->push_back(*unit);
-            return list->size() < MaxObjects ? CHM_ENUMERATOR_CONTINUE : CHM_ENUMERATOR_FAILURE;
-        },
-        &units);
-    // More objects than any help file holds: a directory whose chunks lead back to each other.
-    if (units.size() >= MaxObjects)
-        return Damaged;
-
-    std::uint64_t total = 0;
-    std::set<std::string> names;
-    std::string system, windows, strings, firstPage, firstContents, data;
-    for (chmUnitInfo &unit : units) {
-        const std::string path = unit.path;
-        total += unit.length;
-        if (unit.length > MaxObjectSize || total > MaxTotalSize)
-            return TooLarge;
-        if (!retrieve(file, unit, data))
-            return Damaged;
-        if (path == "/#SYSTEM")
-            system = data;
-        else if (path == "/#WINDOWS")
-            windows = data;
-        else if (path == "/#STRINGS")
-            strings = data;
-        // The other special objects (indexes, search data) are of no use to the viewer.
-        if (path.starts_with("/#") || path.starts_with("/$"))
-            continue;
-        if (firstPage.empty() && isPage(path))
-            firstPage = path;
-        if (firstContents.empty() && lower(path).ends_with(".hhc"))
-            firstContents = path;
-        names.insert(lower(path));
-        if (const Exit written = write(path, data); written != Read)
-            return written;
-    }
-
-    // The start page of the default window, else the #SYSTEM default topic, else the first page.
-    std::string topic;
-    std::vector<std::string> candidates = windowPages(windows, strings, systemRecord(system, 5));
-    candidates.push_back(systemRecord(system, 2));
-    for (const std::string &reference : candidates) {
-        const std::string path = objectPath(reference);
-        if (path.size() > 1 && !path.ends_with('/') && names.count(lower(path))) {
-            topic = path;
-            break;
-        }
-    }
-    if (topic.empty())
-        topic = firstPage;
-    // The contents file that #SYSTEM names, else the first one in the file.
-    std::string contents = objectPath(systemRecord(system, 0));
-    if (!names.count(lower(contents)))
-        contents = firstContents;
-    if (topic.empty())
-        return Damaged;
-    for (const auto &[name, value] :
-        { std::pair<std::string_view, std::string> { TitleRecord, systemRecord(system, 3) }, { TopicRecord, topic },
-            { ContentsRecord, contents }, { EndRecord, {} } }) {
-        if (const Exit written = write(name, value); written != Read)
-            return written;
-    }
-    return std::fflush(stdout) == 0 ? Read : WriteFailed;
+    if (const Exit listed = listObjects(file.get(), units); listed != Read)
+        return listed;
+    Catalog catalog;
+    if (const Exit written = writeObjects(file.get(), units, catalog); written != Read)
+        return written;
+    return finish(catalog);
 }
