@@ -102,8 +102,8 @@ int openErrorCapture()
         fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     }
     if (const int error = errno; fd < 0)
-        qCWarning(lcProcess, "Cannot make a file for a tool's error output (%s): it goes to /dev/null",
-            std::strerror(error));
+        qCWarning(
+            lcProcess, "Cannot make a file for a tool's error output (%s): it goes to /dev/null", std::strerror(error));
     return fd;
 }
 
@@ -153,8 +153,8 @@ private:
         if (result == 0 && info.si_pid == 0)
             return; // still running
         if (const int error = errno; result != 0)
-            qCWarning(lcProcess, "waitid for process %d failed (%s): it counts as ended, how is not known",
-                int(pid), std::strerror(error));
+            qCWarning(lcProcess, "waitid for process %d failed (%s): it counts as ended, how is not known", int(pid),
+                std::strerror(error));
         ToolExit exit;
         // Collected by someone else (ECHILD): it has ended, how is not known.
         if (result == 0 && info.si_code == CLD_EXITED)

@@ -79,8 +79,8 @@ void NotificationArea::reportLost()
     for (const IconKey &key : std::as_const(lost)) {
         if (!showsNowhere(key))
             continue;
-        qCWarning(lcTray, "Tray icon %u of window 0x%x is lost: no tray showed it within %d ms", key.second,
-            key.first, LostGraceMs);
+        qCWarning(lcTray, "Tray icon %u of window 0x%x is lost: no tray showed it within %d ms", key.second, key.first,
+            LostGraceMs);
         emit iconLost(key.first, key.second);
     }
 }
