@@ -6,6 +6,7 @@
 #include "desktop/DesktopError.h"
 #include "desktop/DesktopServices.h"
 #include "desktop/ErrorGuard.h"
+#include "desktop/Logging.h"
 #include "desktop/ProgramFont.h"
 #include "convert/Conversions.h"
 
@@ -72,8 +73,10 @@ Main::Main(DesktopServices &desktop, QWidget *parent)
         sinceToolRefresh.start();
         try {
             ui->File1->refresh();
-        } catch (const DesktopError &) {
+        } catch (const DesktopError &error) {
             // The folder went away since: the user did not ask for this read, so no box.
+            qCWarning(lcProcess, "Cannot refresh the file list after a tool ended (error %d: %s)", error.number,
+                qUtf8Printable(error.description));
         }
     });
 

@@ -1,8 +1,10 @@
 #include "DesktopNotifier.h"
 
 #include "desktop/DesktopServices.h"
+#include "desktop/Logging.h"
 
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QGuiApplication>
@@ -23,8 +25,11 @@ void printNotice(const Notice &notice)
 void DesktopNotifier::show(const Notice &notice)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
+    if (!bus.isConnected()) {
+        qCWarning(lcNotify, "No session bus (%s): the notice goes to standard error",
+            qUtf8Printable(bus.lastError().message()));
         return printNotice(notice);
+    }
     QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
         QStringLiteral("/org/freedesktop/Notifications"), QStringLiteral("org.freedesktop.Notifications"),
         QStringLiteral("Notify"));
@@ -38,8 +43,12 @@ void DesktopNotifier::show(const Notice &notice)
          << QStringList() << hints << -1;
     auto *answer = new QDBusPendingCallWatcher(bus.asyncCall(call, AnswerTimeoutMs), this);
     connect(answer, &QDBusPendingCallWatcher::finished, this, [notice](QDBusPendingCallWatcher *watcher) {
-        if (watcher->isError())
+        if (watcher->isError()) {
+            const QDBusError error = watcher->error();
+            qCWarning(lcNotify, "Cannot send a notification (%s: %s): it goes to standard error",
+                qUtf8Printable(error.name()), qUtf8Printable(error.message()));
             printNotice(notice);
+        }
         watcher->deleteLater();
     });
 }

@@ -2,6 +2,7 @@
 
 #include "desktop/DesktopError.h"
 #include "desktop/DriveMap.h"
+#include "desktop/Logging.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -99,6 +101,9 @@ int openErrorCapture()
         const QByteArray folder = QFile::encodeName(QDir::tempPath());
         fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     }
+    if (const int error = errno; fd < 0)
+        qCWarning(
+            lcProcess, "Cannot make a file for a tool's error output (%s): it goes to /dev/null", std::strerror(error));
     return fd;
 }
 
@@ -130,6 +135,10 @@ public:
         if (pidfd >= 0) {
             notifier = new QSocketNotifier(pidfd, QSocketNotifier::Read, this);
             connect(notifier, &QSocketNotifier::activated, this, &ToolWatch::collect);
+        } else {
+            const int error = errno;
+            qCWarning(lcProcess, "pidfd_open for process %d failed (%s): polling for its end every %d ms instead",
+                int(pid), std::strerror(error), PollIntervalMs);
         }
         poll.callOnTimeout(this, &ToolWatch::collect);
         poll.start(pidfd >= 0 ? TrimIntervalMs : PollIntervalMs);
@@ -146,6 +155,9 @@ private:
                                       : waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG);
         if (result == 0 && info.si_pid == 0)
             return; // still running
+        if (const int error = errno; result != 0)
+            qCWarning(lcProcess, "waitid for process %d failed (%s): it counts as ended, how is not known", int(pid),
+                std::strerror(error));
         ToolExit exit;
         // Collected by someone else (ECHILD): it has ended, how is not known.
         if (result == 0 && info.si_code == CLD_EXITED)
@@ -153,6 +165,7 @@ private:
         else if (result == 0)
             exit.signal = info.si_status;
         exit.errorTail = tail();
+        qCDebug(lcProcess, "Process %d ended: exit status %d, signal %d", int(pid), exit.status, exit.signal);
         closeFiles();
         deleteLater();
         if (onEnd)
@@ -191,9 +204,13 @@ private:
         if (capture < 0 || ::fstat(capture, &status) != 0 || qint64(status.st_blocks) * 512 <= MaxCapturedBytes)
             return;
         const off_t keepFrom = (status.st_size - TailBytes) & ~off_t(4095);
-        if (::fallocate(capture, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, keepFrom) != 0)
-            // No holes on this file system: start again; the tool writes on past the end it had.
-            (void)::ftruncate(capture, 0);
+        if (::fallocate(capture, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, keepFrom) == 0)
+            return;
+        const int holeError = errno;
+        // No holes on this file system: start again; the tool writes on past the end it had.
+        const bool emptied = ::ftruncate(capture, 0) == 0;
+        qCWarning(lcProcess, "Cannot punch a hole in the error output of process %d (%s): %s", int(pid),
+            std::strerror(holeError), emptied ? "emptied it instead" : "cannot empty it either, it grows on");
     }
 
     pid_t pid;
@@ -210,8 +227,9 @@ void reapInThread(pid_t pid)
 {
     try {
         std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
-    } catch (const std::system_error &) {
+    } catch (const std::system_error &error) {
         // Out of threads: the tool still runs, and is collected when we quit.
+        qCWarning(lcProcess, "Cannot start a thread to collect process %d (%s)", int(pid), error.what());
     }
 }
 
@@ -265,6 +283,7 @@ qint64 spawnTool(const ToolLaunch &launch, const QString &workingDirectory, QObj
         new ToolWatch(pid, capture, std::move(onEnd), context ? context : application);
     else
         reapInThread(pid);
+    qCDebug(lcProcess) << "Started" << launch.start.program << launch.start.arguments << "as process" << pid;
     return pid;
 }
 

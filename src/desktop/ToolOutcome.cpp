@@ -1,5 +1,7 @@
 #include "ToolOutcome.h"
 
+#include "desktop/Logging.h"
+
 #include <QDir>
 #include <QRegularExpression>
 
@@ -59,6 +61,7 @@ Notice toolFailureNotice(const QString &tool, const QString &file, const ToolLau
     QStringList body { QStringLiteral("%1 on %2 %3.").arg(tool, file, how) };
     body += lastMeaningfulLines(exit.errorTail, ShownLines);
     if (launch.machine != PeMachine::NotWindows) {
+        qCDebug(lcWine).noquote() << tool << how << "under Wine; its error output ends:\n" << exit.errorTail;
         if (const QString explanation = wineExplanation(launch, exit); !explanation.isEmpty())
             body += explanation;
     }

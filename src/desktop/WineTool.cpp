@@ -1,6 +1,7 @@
 #include "WineTool.h"
 
 #include "desktop/DesktopError.h"
+#include "desktop/Logging.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -105,8 +106,11 @@ WineInstall WineInstall::find(const QString &root)
     if (std::any_of(evidence.begin(), evidence.end(), [](const QString &path) { return QFileInfo(path).isFile(); }))
         return install;
     QFile file(real);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCWarning(lcWine, "Cannot read %s to tell whether it runs 32-bit programs (%s): taking it that it does",
+            qUtf8Printable(real), qUtf8Printable(file.errorString()));
         return install;
+    }
     const QByteArray head = file.read(4096);
     // An ELF for the i386 (machine 3 at offset 18): itself the 32-bit loader.
     if (head.startsWith("\x7f" "ELF\x01") && head.size() > 19 && head[18] == 3 && head[19] == 0)
@@ -118,6 +122,7 @@ WineInstall WineInstall::find(const QString &root)
     struct stat status;
     install.lacks32Bit = head.startsWith("#!") && loader.hasMatch()
         && ::stat(QFile::encodeName(root + loader.captured(1)).constData(), &status) != 0 && errno == ENOENT;
+    qCDebug(lcWine, "Wine %s runs 32-bit programs: %s", qUtf8Printable(real), install.lacks32Bit ? "no" : "yes");
     return install;
 }
 

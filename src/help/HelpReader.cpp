@@ -1,5 +1,6 @@
 #include "HelpReader.h"
 
+#include "help/HelpLogging.h"
 #include "help/HelpProtocol.h"
 
 #include <QCoreApplication>
@@ -153,6 +154,7 @@ void HelpReader::read(const QString &path)
     });
     connect(process, &QProcess::finished, this, &HelpReader::processFinished);
     timer.start(TimeoutMs);
+    qCDebug(lcHelp, "Reading %s with %s", qUtf8Printable(path), qUtf8Printable(program));
     process->start();
 }
 

@@ -1,5 +1,6 @@
 #include "HelpViewer.h"
 
+#include "help/HelpLogging.h"
 #include "help/HelpReader.h"
 
 #include <QAbstractButton>
@@ -83,8 +84,10 @@ protected:
         // to anything (file:, javascript:, a scheme some handler registered), and is not obeyed.
         if (url.scheme() == Scheme)
             QTextBrowser::doSetSource(url, type);
-        else if (ExternalSchemes.contains(url.scheme()))
-            QDesktopServices::openUrl(url);
+        else if (!ExternalSchemes.contains(url.scheme()))
+            qCDebug(lcHelp, "A help page links to %s: not followed", qUtf8Printable(url.toDisplayString()));
+        else if (!QDesktopServices::openUrl(url))
+            qCWarning(lcHelp, "No program of the desktop opens %s", qUtf8Printable(url.toDisplayString()));
     }
 };
 
@@ -188,6 +191,7 @@ private:
     void showProblem(const QString &problem)
     {
         failed = true;
+        qCWarning(lcHelp, "Cannot open the help file %s: %s", qUtf8Printable(path), qUtf8Printable(problem));
         const QFileInfo info(path);
         browser->content = {};
         browser->clearHistory();

@@ -1,10 +1,10 @@
 #include "NotificationArea.h"
 
+#include "desktop/Logging.h"
 #include "tray/StatusNotifierArea.h"
 #include "tray/XEmbedTray.h"
 
 #include <QHash>
-#include <QPair>
 
 namespace {
 
@@ -22,7 +22,7 @@ public:
 
     bool add(const TrayIconData &data, const QIcon &image) override
     {
-        const Key key { data.hWnd, data.uID };
+        const IconKey key { data.hWnd, data.uID };
         if (NotificationArea *owner = owners.value(key))
             return owner->add(data, image);
         for (const auto &tray : trays) {
@@ -36,17 +36,54 @@ public:
 
     bool remove(const TrayIconData &data) override
     {
-        NotificationArea *owner = owners.take(Key { data.hWnd, data.uID });
+        NotificationArea *owner = owners.take(IconKey { data.hWnd, data.uID });
         return owner && owner->remove(data);
     }
 
 private:
-    using Key = QPair<quint32, quint32>;
     std::vector<std::unique_ptr<NotificationArea>> trays;
-    QHash<Key, NotificationArea *> owners;
+    QHash<IconKey, NotificationArea *> owners;
 };
 
 } // namespace
+
+NotificationArea::NotificationArea(QObject *parent)
+    : QObject(parent)
+{
+    graceTimer.setSingleShot(true);
+    graceTimer.setInterval(LostGraceMs);
+    graceTimer.callOnTimeout(this, &NotificationArea::reportLost);
+}
+
+void NotificationArea::startGraceTime()
+{
+    if (!graceTimer.isActive())
+        graceTimer.start();
+}
+
+void NotificationArea::restartGraceTime()
+{
+    graceTimer.start();
+}
+
+void NotificationArea::stopGraceTime()
+{
+    graceTimer.stop();
+}
+
+void NotificationArea::reportLost()
+{
+    QList<IconKey> lost = iconKeys();
+    lost.removeIf([this](IconKey key) { return !showsNowhere(key); });
+    // Each report may delete icons, so each is asked about again just before it.
+    for (const IconKey &key : std::as_const(lost)) {
+        if (!showsNowhere(key))
+            continue;
+        qCWarning(lcTray, "Tray icon %u of window 0x%x is lost: no tray showed it within %d ms", key.second, key.first,
+            LostGraceMs);
+        emit iconLost(key.first, key.second);
+    }
+}
 
 std::unique_ptr<NotificationArea> NotificationArea::firstAccepting(std::vector<std::unique_ptr<NotificationArea>> trays)
 {

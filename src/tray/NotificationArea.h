@@ -3,7 +3,10 @@
 #include "desktop/TrayIconData.h"
 
 #include <QIcon>
+#include <QList>
 #include <QObject>
+#include <QPair>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -24,7 +27,7 @@ public:
     /// An area that puts each new icon in the first of trays that accepts it.
     static std::unique_ptr<NotificationArea> firstAccepting(std::vector<std::unique_ptr<NotificationArea>> trays);
 
-    using QObject::QObject;
+    explicit NotificationArea(QObject *parent = nullptr);
 
     /// Adds the icon the record names, showing image and the record's tip; false when refused.
     /// Adding an icon that is already there updates its image and tip.
@@ -38,4 +41,24 @@ Q_SIGNALS:
     /// The icon's tray went away and no tray took it back within LostGraceMs. The icon stays
     /// recorded, showing nowhere, until it is deleted.
     void iconLost(quint32 window, quint32 iconId);
+
+protected:
+    /// An icon by its window and icon number.
+    using IconKey = QPair<quint32, quint32>;
+
+    /// Starts the grace time unless it runs: when it ends, each icon that shows nowhere is lost.
+    void startGraceTime();
+    /// Starts the grace time again from its beginning.
+    void restartGraceTime();
+    void stopGraceTime();
+
+    /// The icons recorded, for the report at the end of the grace time.
+    virtual QList<IconKey> iconKeys() const { return {}; }
+    /// Whether the icon is recorded and shows in no tray, so that it is lost when the grace time ends.
+    virtual bool showsNowhere(IconKey) const { return false; }
+
+private:
+    void reportLost();
+
+    QTimer graceTimer;
 };

@@ -16,9 +16,6 @@ StatusNotifierArea::StatusNotifierArea(const QDBusConnection &bus, QObject *pare
     : NotificationArea(parent)
     , bus(bus)
 {
-    lostTimer.setSingleShot(true);
-    lostTimer.setInterval(LostGraceMs);
-    connect(&lostTimer, &QTimer::timeout, this, &StatusNotifierArea::reportLost);
     if (!this->bus.isConnected())
         return;
     // Hosts go away with the watcher, and register with it while it runs.
@@ -48,7 +45,7 @@ qint32 StatusNotifierArea::mouseMessageFor(QSystemTrayIcon::ActivationReason rea
 
 bool StatusNotifierArea::add(const TrayIconData &data, const QIcon &image)
 {
-    const Key key { data.hWnd, data.uID };
+    const IconKey key { data.hWnd, data.uID };
     auto icon = icons.find(key);
     if (icon == icons.end()) {
         if (hostRegistered == false)
@@ -62,16 +59,16 @@ bool StatusNotifierArea::add(const TrayIconData &data, const QIcon &image)
         icon->shown->setToolTip(icon->tip);
     } else if (hostRegistered == true) {
         show(key, *icon);
-    } else if (!lostTimer.isActive()) {
+    } else {
         // Accepted while the question is open: a watcher that does not answer in time counts as none.
-        lostTimer.start();
+        startGraceTime();
     }
     return true;
 }
 
 bool StatusNotifierArea::remove(const TrayIconData &data)
 {
-    const auto icon = icons.find(Key { data.hWnd, data.uID });
+    const auto icon = icons.find(IconKey { data.hWnd, data.uID });
     if (icon == icons.end())
         return false;
     if (QSystemTrayIcon *shown = icon->shown) {
@@ -92,8 +89,8 @@ void StatusNotifierArea::askHost()
     const quint64 question = ++questionsAsked;
     hostRegistered.reset();
     // The host may have gone: the icons wait the grace time for a host to be there again.
-    if (!icons.isEmpty() && !lostTimer.isActive())
-        lostTimer.start();
+    if (!icons.isEmpty())
+        startGraceTime();
     auto *reply = new QDBusPendingCallWatcher(bus.asyncCall(get, LostGraceMs), this);
     connect(reply, &QDBusPendingCallWatcher::finished, this, [this, question](QDBusPendingCallWatcher *reply) {
         const QDBusPendingReply<QVariant> answer = *reply;
@@ -110,14 +107,14 @@ void StatusNotifierArea::hostAnswered(quint64 question, bool registered)
     hostRegistered = registered;
     if (!registered)
         return;
-    lostTimer.stop();
+    stopGraceTime();
     for (auto icon = icons.begin(); icon != icons.end(); ++icon) {
         if (!icon->shown)
             show(icon.key(), *icon);
     }
 }
 
-void StatusNotifierArea::show(Key key, Icon &icon)
+void StatusNotifierArea::show(IconKey key, Icon &icon)
 {
     // Made only once the watcher has answered: Qt asks it again, and waits for the answer, when it
     // makes its first tray icon (deciding for the whole run whether icons go over D-Bus) and when
@@ -130,16 +127,4 @@ void StatusNotifierArea::show(Key key, Icon &icon)
     });
     shown->show();
     icon.shown = shown;
-}
-
-void StatusNotifierArea::reportLost()
-{
-    if (hostRegistered == true)
-        return;
-    // Each report may delete icons, so the keys are taken first.
-    const QList<Key> lost = icons.keys();
-    for (const Key &key : lost) {
-        if (icons.contains(key))
-            emit iconLost(key.first, key.second);
-    }
 }

@@ -4,9 +4,7 @@
 
 #include <QDBusConnection>
 #include <QHash>
-#include <QPair>
 #include <QSystemTrayIcon>
-#include <QTimer>
 
 #include <optional>
 
@@ -30,11 +28,14 @@ public:
     bool add(const TrayIconData &data, const QIcon &image) override;
     bool remove(const TrayIconData &data) override;
 
+protected:
+    QList<IconKey> iconKeys() const override { return icons.keys(); }
+    bool showsNowhere(IconKey key) const override { return hostRegistered != true && icons.contains(key); }
+
 private Q_SLOTS:
     void askHost();
 
 private:
-    using Key = QPair<quint32, quint32>;
     struct Icon
     {
         QIcon image;
@@ -43,13 +44,11 @@ private:
     };
 
     void hostAnswered(quint64 question, bool registered);
-    void show(Key key, Icon &icon);
-    void reportLost();
+    void show(IconKey key, Icon &icon);
 
     QDBusConnection bus;
     /// Whether a host is registered, as last answered; empty while the question is open.
     std::optional<bool> hostRegistered = false;
     quint64 questionsAsked = 0;
-    QHash<Key, Icon> icons;
-    QTimer lostTimer;
+    QHash<IconKey, Icon> icons;
 };

@@ -2,15 +2,14 @@
 
 #include "XEmbedTray.h"
 
+#include "desktop/Logging.h"
 #include "desktop/X11Desktop.h"
 #include "tray/NotificationArea.h"
 #include "tray/TrayIconWidget.h"
 
 #include <QByteArray>
 #include <QHash>
-#include <QPair>
 #include <QPointer>
-#include <QTimer>
 
 // The X11 headers define macros (None, Bool, Status, KeyPress ...) that clash with Qt names,
 // so they come last and nothing below uses those Qt names.
@@ -38,9 +37,6 @@ public:
         selectMoreInput(display, root, StructureNotifyMask);
         XFlush(display);
         install();
-        lostTimer.setSingleShot(true);
-        lostTimer.setInterval(LostGraceMs);
-        connect(&lostTimer, &QTimer::timeout, this, [this] { reportLost(); });
     }
 
     ~XEmbedTray() override
@@ -51,7 +47,7 @@ public:
 
     bool add(const TrayIconData &data, const QIcon &image) override
     {
-        const Key key { data.hWnd, data.uID };
+        const IconKey key { data.hWnd, data.uID };
         auto existing = icons.find(key);
         if (existing != icons.end()) {
             existing->image = image;
@@ -74,7 +70,7 @@ public:
 
     bool remove(const TrayIconData &data) override
     {
-        const auto found = icons.find(Key { data.hWnd, data.uID });
+        const auto found = icons.find(IconKey { data.hWnd, data.uID });
         if (found == icons.end())
             return false;
         retire(found->widget);
@@ -116,8 +112,16 @@ public:
         return false;
     }
 
+protected:
+    QList<IconKey> iconKeys() const override { return icons.keys(); }
+
+    bool showsNowhere(IconKey key) const override
+    {
+        const auto found = icons.constFind(key);
+        return found != icons.cend() && !found->docked;
+    }
+
 private:
-    using Key = QPair<quint32, quint32>;
     struct Icon
     {
         QIcon image;
@@ -128,7 +132,7 @@ private:
 
     Window trayOwner() const { return XGetSelectionOwner(display, selection); }
 
-    void dock(Key key, Icon &icon, Window owner)
+    void dock(IconKey key, Icon &icon, Window owner)
     {
         auto *widget = new TrayIconWidget(icon.image, icon.tip);
         connect(widget, &TrayIconWidget::mouseMessage, this,
@@ -147,8 +151,9 @@ private:
         request.xclient.data.l[2] = long(window);
         XSendEvent(display, owner, False, NoEventMask, &request);
         XFlush(display);
+        qCDebug(lcTray, "Asked tray 0x%lx to dock icon %u of window 0x%x", owner, key.second, key.first);
         // A tray that holds its selection but never takes the window would keep it hidden for good.
-        lostTimer.start();
+        restartGraceTime();
         // The window stays unmapped until the tray has taken it (see ReparentNotify): a tray
         // built on GtkSocket that finds it mapped unmaps it, takes that as the icon hiding
         // itself, and gives it a width of one pixel.
@@ -168,6 +173,7 @@ private:
         if (Icon *icon = iconOf(window)) {
             icon->docked = true;
             icon->widget->show();
+            qCDebug(lcTray, "The tray took icon window 0x%lx", window);
         }
     }
 
@@ -228,30 +234,10 @@ private:
             icon.widget.clear();
             icon.docked = false;
         }
-        startGraceTime();
-    }
-
-    void startGraceTime()
-    {
         // A tray that restarts takes the icons back at once (see trayStarted); one that does not
         // would leave them showing nowhere.
-        if (!icons.isEmpty() && !lostTimer.isActive())
-            lostTimer.start();
-    }
-
-    void reportLost()
-    {
-        QList<Key> lost;
-        for (auto it = icons.cbegin(); it != icons.cend(); ++it) {
-            if (!it->docked)
-                lost.append(it.key());
-        }
-        // Each report may delete icons, so the list is taken first.
-        for (const Key &key : std::as_const(lost)) {
-            const auto found = icons.constFind(key);
-            if (found != icons.cend() && !found->docked)
-                emit iconLost(key.first, key.second);
-        }
+        if (!icons.isEmpty())
+            startGraceTime();
     }
 
     Display *display;
@@ -260,8 +246,7 @@ private:
     Atom manager = 0;
     Atom opcode = 0;
     Window watchedOwner = 0;
-    QHash<Key, Icon> icons;
-    QTimer lostTimer;
+    QHash<IconKey, Icon> icons;
 };
 
 } // namespace

@@ -1,0 +1,3 @@
+#include "HelpLogging.h"
+
+Q_LOGGING_CATEGORY(lcHelp, "ombrix.help", QtWarningMsg)
