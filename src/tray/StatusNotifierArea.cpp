@@ -31,12 +31,12 @@ StatusNotifierArea::StatusNotifierArea(const QDBusConnection &bus, QObject *pare
     askHost();
 }
 
-qint32 StatusNotifierArea::mouseMessageFor(QSystemTrayIcon::ActivationReason reason)
+qint32 StatusNotifierArea::mouseMessageFor(StatusNotifierItem::Request request)
 {
-    switch (reason) {
-    case QSystemTrayIcon::Trigger:
+    switch (request) {
+    case StatusNotifierItem::Activate:
         return TrayIconData::LeftButtonDown;
-    case QSystemTrayIcon::Context:
+    case StatusNotifierItem::ContextMenu:
         return TrayIconData::RightButtonUp;
     default:
         return 0;
@@ -55,8 +55,8 @@ bool StatusNotifierArea::add(const TrayIconData &data, const QIcon &image)
     icon->image = image;
     icon->tip = data.tip();
     if (icon->shown) {
-        icon->shown->setIcon(image);
-        icon->shown->setToolTip(icon->tip);
+        icon->shown->setImage(image);
+        icon->shown->setTip(icon->tip);
     } else if (hostRegistered == true) {
         show(key, *icon);
     } else {
@@ -71,10 +71,9 @@ bool StatusNotifierArea::remove(const TrayIconData &data)
     const auto icon = icons.find(IconKey { data.hWnd, data.uID });
     if (icon == icons.end())
         return false;
-    if (QSystemTrayIcon *shown = icon->shown) {
-        // The removal may come from the icon's own activation.
+    if (StatusNotifierItem *shown = icon->shown) {
+        // The removal may come from the item's own request.
         shown->disconnect(this);
-        shown->hide();
         shown->deleteLater();
     }
     icons.erase(icon);
@@ -109,22 +108,20 @@ void StatusNotifierArea::hostAnswered(quint64 question, bool registered)
         return;
     stopGraceTime();
     for (auto icon = icons.begin(); icon != icons.end(); ++icon) {
-        if (!icon->shown)
+        // A watcher that has just started knows none of the items yet.
+        if (icon->shown)
+            icon->shown->registerWithWatcher();
+        else
             show(icon.key(), *icon);
     }
 }
 
 void StatusNotifierArea::show(IconKey key, Icon &icon)
 {
-    // Made only once the watcher has answered: Qt asks it again, and waits for the answer, when it
-    // makes its first tray icon (deciding for the whole run whether icons go over D-Bus) and when
-    // it shows one.
-    auto *shown = new QSystemTrayIcon(icon.image, this);
-    shown->setToolTip(icon.tip);
-    connect(shown, &QSystemTrayIcon::activated, this, [this, key](QSystemTrayIcon::ActivationReason reason) {
-        if (const qint32 message = mouseMessageFor(reason))
+    auto *shown = new StatusNotifierItem(bus, icon.image, icon.tip, this);
+    connect(shown, &StatusNotifierItem::requested, this, [this, key](StatusNotifierItem::Request request) {
+        if (const qint32 message = mouseMessageFor(request))
             emit mouseMessage(key.first, key.second, message);
     });
-    shown->show();
     icon.shown = shown;
 }

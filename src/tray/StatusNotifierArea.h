@@ -1,16 +1,16 @@
 #pragma once
 
 #include "tray/NotificationArea.h"
+#include "tray/StatusNotifierItem.h"
 
 #include <QDBusConnection>
 #include <QHash>
-#include <QSystemTrayIcon>
 
 #include <optional>
 
-/// Icons served by Qt's tray icon where a StatusNotifierItem host runs. Such a host reports
-/// activations only: an activation stands for a left press, a context request for a right
-/// release. When the host goes away and none comes back within the grace time, the icons are lost.
+/// Icons served as StatusNotifierItems where a host runs. Such a host reports requests, not
+/// buttons: an activation stands for a left press, a context request for a right release. When the
+/// host goes away and none comes back within the grace time, the icons are lost.
 ///
 /// No call waits for the bus: whether a host is registered is asked asynchronously whenever the
 /// watcher or its hosts change, and an add answers from the last reply.
@@ -22,8 +22,8 @@ public:
     /// Follows the StatusNotifierWatcher on bus and its hosts.
     explicit StatusNotifierArea(const QDBusConnection &bus, QObject *parent = nullptr);
 
-    /// The mouse message an activation stands for; 0 for one that stands for none.
-    static qint32 mouseMessageFor(QSystemTrayIcon::ActivationReason reason);
+    /// The mouse message a host's request stands for; 0 for one that stands for none.
+    static qint32 mouseMessageFor(StatusNotifierItem::Request request);
 
     bool add(const TrayIconData &data, const QIcon &image) override;
     bool remove(const TrayIconData &data) override;
@@ -40,7 +40,7 @@ private:
     {
         QIcon image;
         QString tip;
-        QSystemTrayIcon *shown = nullptr;
+        StatusNotifierItem *shown = nullptr;
     };
 
     void hostAnswered(quint64 question, bool registered);
