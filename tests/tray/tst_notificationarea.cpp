@@ -47,13 +47,16 @@ public:
     QStringList calls;
 };
 
-/// A StatusNotifierItem watcher that answers every call with "true", or never answers at all.
+/// A StatusNotifierItem watcher that answers every call with "true", the question for a host
+/// only, or never at all.
 struct FakeWatcher : QDBusVirtualObject
 {
     bool answers = false;
+    bool hangsAfterward = false;
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &bus) override
     {
-        return !answers || bus.send(message.createReply(QVariant::fromValue(QDBusVariant(true))));
+        return !answers || (hangsAfterward && message.member() != QLatin1String("Get"))
+            || bus.send(message.createReply(QVariant::fromValue(QDBusVariant(true))));
     }
     QString introspect(const QString &) const override { return {}; }
 };
@@ -104,13 +107,15 @@ void tst_NotificationArea::watcherNeverBlocksTheWindow_data()
     QTest::addColumn<QString>("watcher");
     QTest::newRow("no watcher") << "none";
     QTest::newRow("a host registered") << "answers";
+    // Qt's own tray icon waited 25 s for such a watcher.
+    QTest::newRow("a host, then the watcher hangs") << "answers, then hangs";
     QTest::newRow("watcher never answers") << "hangs";
 }
 
 void tst_NotificationArea::watcherNeverBlocksTheWindow()
 {
     QFETCH(QString, watcher);
-    const bool kept = watcher == "answers";
+    const bool kept = watcher.startsWith("answers");
     QProcess daemon;
     daemon.start("dbus-daemon", { "--session", "--nofork", "--print-address" });
     QVERIFY2(daemon.waitForReadyRead(10000), "no private session bus");
@@ -118,6 +123,7 @@ void tst_NotificationArea::watcherNeverBlocksTheWindow()
     QDBusConnection watcherBus = QDBusConnection::connectToBus(address, "watcher " + name);
     FakeWatcher fake;
     fake.answers = kept;
+    fake.hangsAfterward = watcher.endsWith("then hangs");
     if (watcher != "none") {
         QVERIFY(watcherBus.registerVirtualObject("/StatusNotifierWatcher", &fake));
         QVERIFY(watcherBus.registerService("org.kde.StatusNotifierWatcher"));
