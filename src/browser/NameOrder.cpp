@@ -2,7 +2,34 @@
 
 #include "desktop/DriveMap.h"
 
+#include <QtEndian>
+
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+namespace {
+
+/// Eight key bytes from index from as one big-endian number, zero past the key's end, with ASCII
+/// letters folded eight at a time: foldAscii on each byte, without a branch.
+quint64 chunkOf(const char *key, std::size_t size, std::size_t from)
+{
+    unsigned char bytes[8] = {};
+    if (from < size)
+        std::memcpy(bytes, key + from, std::min<std::size_t>(8, size - from));
+    const quint64 chunk = qFromBigEndian<quint64>(bytes);
+    constexpr quint64 high = 0x8080808080808080;
+    const quint64 low = chunk & ~high;
+    // Adding sets a byte's high bit past 'Z', or from 'A' on; seven-bit bytes never carry.
+    const quint64 afterZ = low + 0x2525252525252525;
+    const quint64 fromA = low + 0x3f3f3f3f3f3f3f3f;
+    const quint64 capitals = fromA & ~afterZ & ~chunk & high;
+    return chunk | capitals >> 2;
+}
+
+} // namespace
 
 QString driveFormName(const char *name, std::size_t size)
 {
@@ -18,7 +45,7 @@ void NameListing::append(const char *name, std::size_t size)
     text.append(name, size);
     // A plain name is its own key, folded as it is read; only the others need a key of their own.
     if (isPlainName(name, size)) {
-        entries.push_back({ {}, quint32(offset), quint32(size), quint32(offset), quint32(size) });
+        entries.push_back({ {}, quint32(offset), quint16(size), 0 });
         return;
     }
     const QString driveForm = DriveMap::nameToDriveForm(QByteArray(name, qsizetype(size)));
@@ -29,7 +56,7 @@ void NameListing::append(const char *name, std::size_t size)
     // Case folding leaves no capital ASCII letter, so folding the key again as it is read changes nothing.
     const QByteArray key = driveForm.toCaseFolded().toUtf8();
     text.append(key.constData(), std::size_t(key.size()));
-    entries.push_back({ {}, quint32(offset), quint32(size), quint32(offset + size), quint32(key.size()) });
+    entries.push_back({ {}, quint32(offset), quint16(size), quint16(key.size()) });
 }
 
 void NameListing::sort()
@@ -44,25 +71,61 @@ void NameListing::sort()
 void NameListing::sort(Entries::iterator begin, Entries::iterator end, std::size_t depth)
 {
     for (auto e = begin; e != end; ++e) {
-        const char *key = text.data() + e->keyOffset;
-        for (std::size_t half = 0; half < 2; ++half) {
-            quint64 chunk = 0;
-            for (std::size_t i = depth + 8 * half; i < depth + 8 * half + 8; ++i)
-                chunk = chunk << 8 | (i < e->keySize ? quint8(foldAscii(key[i])) : 0);
-            e->head[half] = chunk;
-        }
+        const char *key = text.data() + e->offset + (e->keySize ? e->nativeSize : 0);
+        const std::size_t keySize = e->keySize ? e->keySize : e->nativeSize;
+        e->head[0] = chunkOf(key, keySize, depth);
+        e->head[1] = chunkOf(key, keySize, depth + 8);
     }
     const auto before = [](const Entry &a, const Entry &b) {
         return a.head[0] != b.head[0] ? a.head[0] < b.head[0] : a.head[1] < b.head[1];
     };
-    std::sort(begin, end, before);
+    // Comparing sorts mispredict about every other branch; past a few hundred names counting is faster.
+    if (end - begin > 256)
+        radixSort(begin, end);
+    else
+        std::sort(begin, end, before);
     while (begin != end) {
         const Entry &first = *begin;
         const auto run = std::find_if(begin + 1, end, [&](const Entry &e) { return before(first, e); });
-        if ((first.head[1] & 0xff) == 0)
+        if (run - begin > 1 && (first.head[1] & 0xff) == 0)
             std::sort(begin, run, [this](const Entry &a, const Entry &b) { return native(a) < native(b); });
         else if (run - begin > 1)
             sort(begin, run, depth + 16);
         begin = run;
     }
+}
+
+/// Sorts by the sixteen head bytes, last byte first, each pass stable; a byte that all entries
+/// share, such as a common prefix, costs no pass.
+void NameListing::radixSort(Entries::iterator begin, Entries::iterator end)
+{
+    const auto byteOf = [](const Entry &e, std::size_t byte) {
+        return std::size_t(e.head[byte / 8] >> (56 - 8 * (byte % 8)) & 0xff);
+    };
+    const std::size_t size = std::size_t(end - begin);
+    // Bytes in which some entry differs from the first; the others need neither count nor pass.
+    quint64 differ[2] = {};
+    for (auto e = begin; e != end; ++e) {
+        differ[0] |= e->head[0] ^ begin->head[0];
+        differ[1] |= e->head[1] ^ begin->head[1];
+    }
+    // Left uninitialised: every pass writes each entry before the next reads it.
+    const std::unique_ptr<Entry[]> scratch(new Entry[size]);
+    Entry *from = &*begin;
+    Entry *to = scratch.get();
+    for (std::size_t byte = 16; byte-- > 0;) {
+        if ((differ[byte / 8] >> (56 - 8 * (byte % 8)) & 0xff) == 0)
+            continue;
+        std::array<std::size_t, 256> next {};
+        for (std::size_t i = 0; i < size; ++i)
+            ++next[byteOf(from[i], byte)];
+        std::size_t at = 0;
+        for (std::size_t &count : next)
+            at += std::exchange(count, at);
+        for (std::size_t i = 0; i < size; ++i)
+            to[next[byteOf(from[i], byte)]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != &*begin)
+        std::copy(from, from + size, begin);
 }

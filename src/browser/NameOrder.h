@@ -48,15 +48,15 @@ private:
     struct Entry
     {
         quint64 head[2]; ///< sixteen bytes of the sort key, while sorting
-        quint32 offset; ///< the native name
-        quint32 nativeSize;
-        quint32 keyOffset; ///< the sort key: the native name itself for plain names, read folded
-        quint32 keySize;
+        quint32 offset; ///< the native name, followed by the sort key unless the name is plain
+        quint16 nativeSize; ///< names and keys are far shorter than 64 KiB on every file system
+        quint16 keySize; ///< 0 for a plain name, which is its own key, folded as it is read
     };
     using Entries = std::vector<Entry>;
 
     QByteArrayView native(const Entry &e) const { return { text.data() + e.offset, qsizetype(e.nativeSize) }; }
     void sort(Entries::iterator begin, Entries::iterator end, std::size_t depth);
+    static void radixSort(Entries::iterator begin, Entries::iterator end);
 
     std::string text;
     Entries entries;
