@@ -1,13 +1,9 @@
 #include "FilePatterns.h"
 
 #include "desktop/DriveMap.h"
+#include "browser/NameOrder.h"
 
 namespace {
-
-inline char foldAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
 
 // Past one UTF-8 sequence: its lead byte and the continuation bytes after it.
 inline const char *nextCharacter(const char *at, const char *end)

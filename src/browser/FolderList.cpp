@@ -2,6 +2,7 @@
 
 #include "desktop/DriveMap.h"
 #include "browser/FolderReader.h"
+#include "browser/NameOrder.h"
 
 #include <QAbstractListModel>
 #include <QApplication>
@@ -231,22 +232,20 @@ bool FolderList::load(const DrivePath &folder)
     // A medium may have come or gone since the last look.
     drives->rescan();
 
-    QStringList names;
+    NameListing listing;
     {
         FolderReader reader(*drives, folder);
         while (const dirent *entry = reader.next()) {
             // Files are told apart by the listing's type alone, never looked up.
-            if (reader.kind(entry) != FolderReader::Folder)
-                continue;
-            const QString name = FolderReader::driveFormName(entry->d_name, std::strlen(entry->d_name));
-            if (!name.isEmpty())
-                names.append(name);
+            if (reader.kind(entry) == FolderReader::Folder)
+                listing.append(entry->d_name, std::strlen(entry->d_name));
         }
     }
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        const int byKey = a.compare(b, Qt::CaseInsensitive);
-        return byKey != 0 ? byKey < 0 : a < b;
-    });
+    listing.sort();
+    QStringList names;
+    names.reserve(qsizetype(listing.size()));
+    for (std::size_t i = 0; i < listing.size(); ++i)
+        names.append(listing.name(i));
 
     const bool changed = !hasFolder || folder.toString() != current.toString();
     current = folder;

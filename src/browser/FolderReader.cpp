@@ -62,14 +62,3 @@ FolderReader::Kind FolderReader::kind(const dirent *entry) const
         return File;
     return S_ISDIR(status.st_mode) ? Folder : Other;
 }
-
-QString FolderReader::driveFormName(const char *name, std::size_t size)
-{
-    // Most names are plain ASCII without a backslash; they need no round-trip check.
-    bool plain = true;
-    for (std::size_t i = 0; i < size && plain; ++i)
-        plain = static_cast<unsigned char>(name[i]) < 0x80 && name[i] != '\\';
-    if (plain)
-        return QString::fromLatin1(name, qsizetype(size));
-    return DriveMap::nameToDriveForm(QByteArray(name, qsizetype(size)));
-}

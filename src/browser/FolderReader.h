@@ -2,8 +2,6 @@
 
 #include <QString>
 
-#include <cstddef>
-
 #include <dirent.h>
 
 class DriveMap;
@@ -27,9 +25,6 @@ public:
     const dirent *next();
     /// What entry is, following a symbolic link; a dangling link is Other.
     Kind kind(const dirent *entry) const;
-
-    /// The drive-form name of a native name, or an empty string when it has none.
-    static QString driveFormName(const char *name, std::size_t size);
 
 private:
     DIR *dir = nullptr;
