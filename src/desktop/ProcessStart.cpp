@@ -109,7 +109,7 @@ int openErrorCapture()
 
 ToolCollector bestCollector = ToolCollector::Pidfd;
 
-// Only the end of a tool's error output is read, so only that is kept on disk: once more than
+// Only the end of a tool's error output is read, so only that is kept: once more than
 // MaxCapturedBytes lie there, all but the last TailBytes become a hole. A tool writing without end
 // fills at most what it writes between two checks.
 constexpr qint64 TailBytes = 4096;
@@ -130,15 +130,15 @@ public:
         , onEnd(std::move(onEnd))
     {
         // By number: the C library's wrapper header is not usable from C++ before glibc 2.37.
-        if (bestCollector == ToolCollector::Pidfd)
+        if (bestCollector == ToolCollector::Pidfd) {
             pidfd = int(syscall(SYS_pidfd_open, pid, 0));
+            if (const int error = errno; pidfd < 0)
+                qCWarning(lcProcess, "pidfd_open for process %d failed (%s): polling for its end every %d ms instead",
+                    int(pid), std::strerror(error), PollIntervalMs);
+        }
         if (pidfd >= 0) {
             notifier = new QSocketNotifier(pidfd, QSocketNotifier::Read, this);
             connect(notifier, &QSocketNotifier::activated, this, &ToolWatch::collect);
-        } else {
-            const int error = errno;
-            qCWarning(lcProcess, "pidfd_open for process %d failed (%s): polling for its end every %d ms instead",
-                int(pid), std::strerror(error), PollIntervalMs);
         }
         poll.callOnTimeout(this, &ToolWatch::collect);
         poll.start(pidfd >= 0 ? TrimIntervalMs : PollIntervalMs);
