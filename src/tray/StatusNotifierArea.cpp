@@ -119,6 +119,12 @@ void StatusNotifierArea::hostAnswered(quint64 question, bool registered)
 void StatusNotifierArea::show(IconKey key, Icon &icon)
 {
     auto *shown = new StatusNotifierItem(bus, icon.image, icon.tip, this);
+    if (!shown->isServed()) {
+        // Another item holds the connection's one place: this icon shows nowhere, so it is lost.
+        delete shown;
+        startGraceTime();
+        return;
+    }
     connect(shown, &StatusNotifierItem::requested, this, [this, key](StatusNotifierItem::Request request) {
         if (const qint32 message = mouseMessageFor(request))
             emit mouseMessage(key.first, key.second, message);

@@ -30,7 +30,11 @@ public:
 
 protected:
     QList<IconKey> iconKeys() const override { return icons.keys(); }
-    bool showsNowhere(IconKey key) const override { return hostRegistered != true && icons.contains(key); }
+    bool showsNowhere(IconKey key) const override
+    {
+        const auto icon = icons.constFind(key);
+        return icon != icons.cend() && (hostRegistered != true || !icon->shown);
+    }
 
 private Q_SLOTS:
     void askHost();
